@@ -1,0 +1,126 @@
+// Every operating-system operation the updater and its tools use. The Win32
+// implementation is the product; the host one serves the tools on Linux; the
+// fake in tests/support builds any Windows machine in memory.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/Stream.h"
+
+namespace oup {
+
+// File attributes, as the file system reports them.
+enum : uint32_t {
+    faReadOnly = 0x01,
+    faHidden = 0x02,
+    faSysFile = 0x04,
+    faDirectory = 0x10,
+    faArchive = 0x20,
+    faNormal = 0x80,
+    faReparsePoint = 0x400,
+};
+inline constexpr uint32_t kInvalidAttributes = 0xFFFFFFFFu;
+
+// Drive types, as GetDriveTypeA reports them.
+enum TDriveType : unsigned {
+    dtUnknown = 0,
+    dtNoRootDir = 1,
+    dtRemovable = 2,
+    dtFixed = 3,
+    dtRemote = 4,
+    dtCdRom = 5,
+    dtRamDisk = 6,
+};
+
+struct TSearchRec {
+    std::string Name;  // the entry's name, without directory
+    uint32_t Attr = 0;
+    int64_t Size = 0;
+    int32_t Time = 0;  // last-write time, local, DOS form; 0 when it has none
+};
+
+// How a file is opened. Share modes name what others may still do.
+enum class TOpenMode {
+    ReadShared,       // read; others may read and write
+    WriteShared,      // write; others may read and write (dating a file)
+    ReadWriteShared,  // read and write; others may read and write (reopening a volume's output)
+    Create,           // create or replace, exclusive writing
+};
+
+class TPlatform {
+public:
+    virtual ~TPlatform() = default;
+
+    // Directory search for a pattern "dir\name" whose name may hold * and ?
+    // (the platform's matching: letter case ignored). Calls onEntry for each
+    // match in the platform's order until it returns false. Returns whether
+    // anything matched. The search is always closed on return.
+    virtual bool FindFiles(const std::string& pattern,
+                           const std::function<bool(const TSearchRec&)>& onEntry) = 0;
+
+    // Opens a file; raises EFOpenError ("Cannot open file "%s". %s") on failure.
+    virtual std::unique_ptr<TFileStream> OpenFile(const std::string& path, TOpenMode mode) = 0;
+
+    virtual uint32_t GetAttributes(const std::string& path) = 0;  // kInvalidAttributes if none
+    virtual bool CreateDir(const std::string& path) = 0;          // one level
+    virtual bool RemoveDir(const std::string& path) = 0;          // an empty directory
+    virtual bool DeleteFile(const std::string& path) = 0;
+    // Copies a file; an existing target is overwritten unless failIfExists.
+    virtual bool CopyFile(const std::string& source, const std::string& target,
+                          bool failIfExists) = 0;
+    // Replaces target with source in one step (source is gone afterwards).
+    virtual bool MoveFileReplace(const std::string& source, const std::string& target) = 0;
+
+    // The directories as the system reports them; empty when it cannot.
+    // The temporary directory ends with a backslash, the others do not.
+    virtual std::string GetTempDir() = 0;
+    virtual std::string GetWindowsDir() = 0;
+    virtual std::string GetSystemDir() = 0;
+
+    virtual unsigned GetDriveType(const std::string& root) = 0;
+    // Remote names of the connected network disk resources, as one
+    // enumeration call into a 16 KiB buffer returns them.
+    virtual std::vector<std::string> ConnectedDiskResources() = 0;
+
+    virtual std::string ModulePath() = 0;
+    // The running module's mapped headers, or null where they cannot be read.
+    virtual const uint8_t* ModuleBase() = 0;
+
+    // Upper-casing in the ANSI code page.
+    virtual std::string AnsiUpperCase(const std::string& text) = 0;
+
+    // --- helpers built on the operations above ---
+    bool FileExists(const std::string& path);       // a file, not a directory
+    bool DirectoryExists(const std::string& path);  // carries the directory attribute
+    // Creates a directory with its missing parents. Raises EInOutError
+    // ("Unable to create directory") for an empty path; otherwise returns
+    // whether the directory exists afterwards.
+    bool ForceDirectories(const std::string& path);
+    // Last-write time of a file (not a directory) in DOS form, -1 if none.
+    int32_t FileAge(const std::string& path);
+    // Size of the first match of a directory search, -1 if none or a directory.
+    int64_t QueryFileSize(const std::string& path);
+};
+
+// Path helpers for Windows paths ('\' and, where it matters, ':').
+std::string ExtractFilePath(const std::string& path);  // up to and including the last \ or :
+std::string ExtractFileName(const std::string& path);  // after the last \ or :
+std::string ExcludeTrailingBackslash(const std::string& path);
+std::string IncludeTrailingBackslash(const std::string& path);
+// Trims characters of code 32 or less from both ends.
+std::string Trim(const std::string& text);
+// ASCII-only upper-casing, where the program compares drive letters.
+std::string AsciiUpperCase(std::string text);
+// Upper-casing in Windows-1252, for platforms that have no ANSI code page.
+std::string UpperCase1252(const std::string& text);
+// Windows name matching of one name against a pattern with * and ?,
+// ignoring ASCII letter case. "*.*" matches every name.
+bool MatchesMask(const std::string& name, const std::string& mask);
+
+// The platform of this build: Win32 on Windows, POSIX on Linux.
+TPlatform& SystemPlatform();
+
+}  // namespace oup

@@ -1,0 +1,203 @@
+// The platform on Linux, for oupack and the benchmarks. Windows paths are
+// taken with '\' as '/'; names match ignoring ASCII letter case.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "common/DateTime.h"
+#include "common/Errors.h"
+#include "platform/Platform.h"
+
+namespace oup {
+namespace {
+
+std::string Native(const std::string& path) {
+    std::string p = path;
+    for (char& c : p)
+        if (c == '\\') c = '/';
+    return p;
+}
+
+int32_t DosFromTime(time_t t) {
+    struct tm lt;
+    if (!localtime_r(&t, &lt)) return 0;
+    auto v = EncodeDateTime(lt.tm_year + 1900, lt.tm_mon + 1, lt.tm_mday, lt.tm_hour, lt.tm_min,
+                            lt.tm_sec);
+    return v ? DateTimeToDos(*v) : 0;
+}
+
+bool TimeFromDos(int32_t dos, time_t& out) {
+    const auto v = DosToDateTime(dos);
+    if (!v) return false;
+    const TDateTimeParts p = DecodeDateTime(*v);
+    struct tm lt {};
+    lt.tm_year = p.Year - 1900;
+    lt.tm_mon = p.Month - 1;
+    lt.tm_mday = p.Day;
+    lt.tm_hour = p.Hour;
+    lt.tm_min = p.Minute;
+    lt.tm_sec = p.Second;
+    lt.tm_isdst = -1;
+    out = mktime(&lt);
+    return out != static_cast<time_t>(-1);
+}
+
+uint32_t AttrFromStat(const struct stat& st) {
+    uint32_t a = S_ISDIR(st.st_mode) ? faDirectory : faArchive;
+    if (!(st.st_mode & S_IWUSR)) a |= faReadOnly;
+    return a;
+}
+
+class THostFile : public TFileStream {
+public:
+    explicit THostFile(int fd) : fd_(fd) {}
+    ~THostFile() override { ::close(fd_); }
+    size_t Read(void* buffer, size_t count) override {
+        for (;;) {
+            const ssize_t n = ::read(fd_, buffer, count);
+            if (n >= 0) return static_cast<size_t>(n);
+            if (errno != EINTR) return 0;
+        }
+    }
+    size_t Write(const void* buffer, size_t count) override {
+        for (;;) {
+            const ssize_t n = ::write(fd_, buffer, count);
+            if (n >= 0) return static_cast<size_t>(n);
+            if (errno != EINTR) return 0;
+        }
+    }
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+        const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
+                           : origin == TSeekOrigin::soCurrent ? SEEK_CUR
+                                                              : SEEK_END;
+        return ::lseek(fd_, offset, whence);
+    }
+    bool SetLastWriteDos(int32_t dos) override {
+        time_t t;
+        if (!TimeFromDos(dos, t)) return false;
+        struct timespec times[2];
+        times[0].tv_nsec = UTIME_OMIT;
+        times[0].tv_sec = 0;
+        times[1].tv_sec = t;
+        times[1].tv_nsec = 0;
+        return ::futimens(fd_, times) == 0;
+    }
+    bool Truncate() override {
+        const off_t here = ::lseek(fd_, 0, SEEK_CUR);
+        return here >= 0 && ::ftruncate(fd_, here) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+class THostPlatform : public TPlatform {
+public:
+    bool FindFiles(const std::string& pattern,
+                   const std::function<bool(const TSearchRec&)>& onEntry) override {
+        const std::string native = Native(pattern);
+        const size_t p = native.rfind('/');
+        const std::string dir = p == std::string::npos ? "." : (p == 0 ? "/" : native.substr(0, p));
+        const std::string mask = p == std::string::npos ? native : native.substr(p + 1);
+        if (mask.empty()) return false;
+        DIR* d = ::opendir(dir.c_str());
+        if (!d) return false;
+        bool any = false;
+        while (struct dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (!MatchesMask(name, mask)) continue;
+            struct stat st;
+            if (::stat((dir + "/" + name).c_str(), &st) != 0) continue;
+            TSearchRec r;
+            r.Name = name;
+            r.Attr = AttrFromStat(st);
+            r.Size = S_ISDIR(st.st_mode) ? 0 : st.st_size;
+            r.Time = DosFromTime(st.st_mtime);
+            any = true;
+            if (!onEntry(r)) break;
+        }
+        ::closedir(d);
+        return any;
+    }
+
+    std::unique_ptr<TFileStream> OpenFile(const std::string& path, TOpenMode mode) override {
+        int flags = O_RDONLY;
+        if (mode == TOpenMode::WriteShared) flags = O_WRONLY;
+        if (mode == TOpenMode::ReadWriteShared) flags = O_RDWR;
+        if (mode == TOpenMode::Create) flags = O_RDWR | O_CREAT | O_TRUNC;
+        const int fd = ::open(Native(path).c_str(), flags | O_CLOEXEC, 0644);
+        struct stat st;
+        if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+            ::close(fd);
+            errno = EISDIR;
+        } else if (fd >= 0) {
+            return std::make_unique<THostFile>(fd);
+        }
+        throw EFOpenError(FormatMessage(kCannotOpenFileText, {path, std::strerror(errno)}));
+    }
+
+    uint32_t GetAttributes(const std::string& path) override {
+        struct stat st;
+        if (::stat(Native(path).c_str(), &st) != 0) return kInvalidAttributes;
+        return AttrFromStat(st);
+    }
+    bool CreateDir(const std::string& path) override {
+        return ::mkdir(Native(path).c_str(), 0755) == 0;
+    }
+    bool RemoveDir(const std::string& path) override { return ::rmdir(Native(path).c_str()) == 0; }
+    bool DeleteFile(const std::string& path) override {
+        struct stat st;
+        const std::string n = Native(path);
+        if (::lstat(n.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+        return ::unlink(n.c_str()) == 0;
+    }
+    bool CopyFile(const std::string& source, const std::string& target,
+                  bool failIfExists) override {
+        if (failIfExists && GetAttributes(target) != kInvalidAttributes) return false;
+        try {
+            auto in = OpenFile(source, TOpenMode::ReadShared);
+            auto out = OpenFile(target, TOpenMode::Create);
+            char buf[65536];
+            for (size_t n; (n = in->Read(buf, sizeof buf)) > 0;) out->WriteBuffer(buf, n);
+            struct stat st;
+            if (::stat(Native(source).c_str(), &st) == 0) out->SetLastWriteDos(DosFromTime(st.st_mtime));
+            return true;
+        } catch (const Exception&) {
+            return false;
+        }
+    }
+    bool MoveFileReplace(const std::string& source, const std::string& target) override {
+        return ::rename(Native(source).c_str(), Native(target).c_str()) == 0;
+    }
+    std::string GetTempDir() override {
+        const char* t = std::getenv("TMPDIR");
+        std::string dir = (t && *t) ? t : "/tmp";
+        if (dir.back() != '/') dir += '/';
+        return dir;
+    }
+    std::string GetWindowsDir() override { return std::string(); }
+    std::string GetSystemDir() override { return std::string(); }
+    unsigned GetDriveType(const std::string&) override { return dtNoRootDir; }
+    std::vector<std::string> ConnectedDiskResources() override { return {}; }
+    std::string ModulePath() override {
+        char buf[4096];
+        const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+        return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+    }
+    const uint8_t* ModuleBase() override { return nullptr; }
+    std::string AnsiUpperCase(const std::string& text) override { return UpperCase1252(text); }
+};
+
+}  // namespace
+
+TPlatform& SystemPlatform() {
+    static THostPlatform platform;
+    return platform;
+}
+
+}  // namespace oup

@@ -1,0 +1,336 @@
+#include "support/FakeMachine.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "common/DateTime.h"
+#include "common/Errors.h"
+
+namespace oup::test {
+
+namespace {
+const char* kSharingViolation =
+    "The process cannot access the file because it is being used by another process";
+const char* kNotFound = "The system cannot find the file specified";
+}  // namespace
+
+class TFakeFile : public TFileStream {
+public:
+    TFakeFile(TFakeMachine& machine, std::shared_ptr<TFakeMachine::TData> data, bool canRead,
+              bool canWrite)
+        : machine_(machine), data_(std::move(data)), canRead_(canRead), canWrite_(canWrite) {
+        ++machine_.openFiles_;
+    }
+    ~TFakeFile() override { --machine_.openFiles_; }
+
+    size_t Read(void* buffer, size_t count) override {
+        auto& b = data_->Bytes;
+        if (!canRead_ || pos_ >= b.size()) return 0;
+        const size_t n = std::min(count, b.size() - pos_);
+        std::memcpy(buffer, b.data() + pos_, n);
+        pos_ += n;
+        return n;
+    }
+    size_t Write(const void* buffer, size_t count) override {
+        auto& b = data_->Bytes;
+        if (!canWrite_) return 0;
+        if (pos_ >= data_->WriteLimit) return 0;
+        count = std::min(count, data_->WriteLimit - pos_);
+        if (pos_ + count > b.size()) b.resize(pos_ + count);
+        std::memcpy(b.data() + pos_, buffer, count);
+        pos_ += count;
+        return count;
+    }
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+        int64_t base = origin == TSeekOrigin::soBeginning ? 0
+                       : origin == TSeekOrigin::soCurrent ? static_cast<int64_t>(pos_)
+                                                          : static_cast<int64_t>(data_->Bytes.size());
+        if (base + offset < 0) return -1;
+        pos_ = static_cast<size_t>(base + offset);
+        return base + offset;
+    }
+    bool SetLastWriteDos(int32_t dos) override {
+        if (!canWrite_ || !IsValidDosTime(dos)) return false;
+        data_->Time = dos;
+        return true;
+    }
+    bool Truncate() override {
+        if (!canWrite_) return false;
+        data_->Bytes.resize(std::min(pos_, data_->Bytes.size()));
+        return true;
+    }
+
+private:
+    static bool IsValidDosTime(int32_t dos) { return IsValidDos(dos); }
+    TFakeMachine& machine_;
+    std::shared_ptr<TFakeMachine::TData> data_;
+    bool canRead_, canWrite_;
+    size_t pos_ = 0;
+};
+
+TFakeMachine::TFakeMachine() {}
+
+std::string TFakeMachine::Key(const std::string& path) {
+    std::string k;
+    k.reserve(path.size());
+    for (char c : path) k += (c == '/') ? '\\' : c;
+    while (k.size() > 2 && k.back() == '\\') k.pop_back();
+    return AsciiUpperCase(k);
+}
+
+std::string TFakeMachine::ParentKey(const std::string& key) {
+    const size_t p = key.rfind('\\');
+    if (p == std::string::npos || p < 2) return std::string();
+    std::string parent = key.substr(0, p);
+    // The parent of "\\SERVER\SHARE" is no directory of ours.
+    if (parent.size() > 2 && parent[0] == '\\' && parent[1] == '\\' &&
+        parent.find('\\', 2) == std::string::npos)
+        return std::string();
+    return parent;
+}
+
+TFakeMachine::TNode* TFakeMachine::Find(const std::string& path) {
+    auto it = nodes_.find(Key(path));
+    return it == nodes_.end() ? nullptr : &it->second;
+}
+
+const TFakeMachine::TNode* TFakeMachine::Find(const std::string& path) const {
+    auto it = nodes_.find(Key(path));
+    return it == nodes_.end() ? nullptr : &it->second;
+}
+
+bool TFakeMachine::ParentIsDir(const std::string& key) const {
+    const std::string parent = ParentKey(key);
+    if (parent.empty()) return false;
+    auto it = nodes_.find(parent);
+    return it != nodes_.end() && (it->second.Attr & faDirectory);
+}
+
+void TFakeMachine::AddDrive(char letter, unsigned type) {
+    const char up = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+    driveTypes_[up] = type;
+    if (type == dtFixed || type == dtRemote || type == dtRamDisk || type == dtRemovable ||
+        type == dtCdRom)
+        nodes_[std::string(1, up) + ":"] = TNode{std::string(1, up) + ":", faDirectory, nullptr, false};
+}
+
+void TFakeMachine::AddShare(const std::string& unc) {
+    nodes_[Key(unc)] = TNode{unc, faDirectory, nullptr, false};
+}
+
+void TFakeMachine::AddDir(const std::string& path, uint32_t attr) {
+    const std::string key = Key(path);
+    if (key.empty()) return;
+    const std::string parent = ParentKey(key);
+    if (!parent.empty() && !nodes_.count(parent)) {
+        const size_t p = path.find_last_of("\\/", path.size() - (path.back() == '\\' ? 2 : 1));
+        AddDir(path.substr(0, p));
+    }
+    std::string shown = path;
+    while (shown.size() > 2 && shown.back() == '\\') shown.pop_back();
+    nodes_[key] = TNode{shown, attr | faDirectory, nullptr, false};
+}
+
+void TFakeMachine::AddFile(const std::string& path, const std::string& content, int32_t dosTime,
+                           uint32_t attr) {
+    const size_t p = path.find_last_of("\\/");
+    if (p != std::string::npos && p >= 2 && !nodes_.count(ParentKey(Key(path))))
+        AddDir(path.substr(0, p));
+    auto data = std::make_shared<TData>();
+    data->Bytes.assign(content.begin(), content.end());
+    data->Time = dosTime;
+    nodes_[Key(path)] = TNode{path, attr & ~faDirectory, data, false};
+}
+
+void TFakeMachine::SetAttr(const std::string& path, uint32_t attr) {
+    if (TNode* n = Find(path)) n->Attr = (n->Attr & faDirectory) | (attr & ~faDirectory);
+}
+
+void TFakeMachine::Lock(const std::string& path, bool locked) {
+    if (TNode* n = Find(path)) n->Locked = locked;
+}
+
+void TFakeMachine::FailWritesAfter(const std::string& path, size_t bytes) {
+    if (!Find(path)) AddFile(path, "");
+    Find(path)->Data->WriteLimit = bytes;
+}
+
+bool TFakeMachine::Exists(const std::string& path) const { return Find(path) != nullptr; }
+
+std::string TFakeMachine::Content(const std::string& path) const {
+    const TNode* n = Find(path);
+    if (!n || !n->Data) throw std::runtime_error("no file " + path);
+    return std::string(n->Data->Bytes.begin(), n->Data->Bytes.end());
+}
+
+int32_t TFakeMachine::Time(const std::string& path) const {
+    const TNode* n = Find(path);
+    if (!n || !n->Data) throw std::runtime_error("no file " + path);
+    return n->Data->Time;
+}
+
+std::vector<std::string> TFakeMachine::AllPaths() const {
+    std::vector<std::string> out;
+    for (const auto& [key, node] : nodes_) out.push_back(node.Path);
+    return out;
+}
+
+bool TFakeMachine::FindFiles(const std::string& pattern,
+                             const std::function<bool(const TSearchRec&)>& onEntry) {
+    std::string norm = pattern;
+    std::replace(norm.begin(), norm.end(), '/', '\\');
+    const size_t p = norm.rfind('\\');
+    if (p == std::string::npos) return false;
+    const std::string dirKey = Key(norm.substr(0, p));
+    const std::string mask = norm.substr(p + 1);
+    auto dir = nodes_.find(dirKey);
+    if (dir == nodes_.end() || !(dir->second.Attr & faDirectory) || mask.empty()) return false;
+
+    // Snapshot the matches first: a callback may change the machine.
+    std::vector<TSearchRec> matches;
+    const std::string prefix = dirKey + "\\";
+    for (auto it = nodes_.lower_bound(prefix);
+         it != nodes_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
+        if (it->first.find('\\', prefix.size()) != std::string::npos) continue;
+        const TNode& n = it->second;
+        const std::string name = n.Path.substr(n.Path.find_last_of("\\/") + 1);
+        if (!MatchesMask(name, mask)) continue;
+        TSearchRec r;
+        r.Name = name;
+        r.Attr = n.Attr;
+        r.Size = n.Data ? static_cast<int64_t>(n.Data->Bytes.size()) : 0;
+        r.Time = n.Data ? n.Data->Time : kDefaultTime;
+        matches.push_back(r);
+    }
+    // Windows lists "." and ".." first in every directory but a root.
+    if (dirKey.size() > 2 && MatchesMask(".", mask)) {
+        matches.insert(matches.begin(), {TSearchRec{".", faDirectory, 0, kDefaultTime},
+                                         TSearchRec{"..", faDirectory, 0, kDefaultTime}});
+    }
+    for (const TSearchRec& r : matches)
+        if (!onEntry(r)) break;
+    return !matches.empty();
+}
+
+std::unique_ptr<TFileStream> TFakeMachine::OpenFile(const std::string& path, TOpenMode mode) {
+    const std::string key = Key(path);
+    auto fail = [&](const char* reason) -> std::unique_ptr<TFileStream> {
+        throw EFOpenError(FormatMessage(kCannotOpenFileText, {path, reason}));
+    };
+    TNode* n = Find(path);
+    if (n && n->Locked) return fail(kSharingViolation);
+    if (n && (n->Attr & faDirectory)) return fail("Access is denied");
+    switch (mode) {
+        case TOpenMode::ReadShared:
+            if (!n) return fail(kNotFound);
+            return std::make_unique<TFakeFile>(*this, n->Data, true, false);
+        case TOpenMode::WriteShared:
+        case TOpenMode::ReadWriteShared:
+            if (!n) return fail(kNotFound);
+            if (n->Attr & faReadOnly) return fail("Access is denied");
+            return std::make_unique<TFakeFile>(*this, n->Data, mode == TOpenMode::ReadWriteShared,
+                                               true);
+        case TOpenMode::Create: {
+            if (n && (n->Attr & faReadOnly)) return fail("Access is denied");
+            if (!ParentIsDir(key)) return fail("The system cannot find the path specified");
+            if (!n) {
+                AddFile(path, "", kDefaultTime);
+                n = Find(path);
+            }
+            n->Data->Bytes.clear();
+            return std::make_unique<TFakeFile>(*this, n->Data, true, true);
+        }
+    }
+    return fail(kNotFound);
+}
+
+uint32_t TFakeMachine::GetAttributes(const std::string& path) {
+    const TNode* n = Find(path);
+    return n ? n->Attr : kInvalidAttributes;
+}
+
+bool TFakeMachine::CreateDir(const std::string& path) {
+    const std::string key = Key(path);
+    if (nodes_.count(key) || !ParentIsDir(key)) return false;
+    std::string shown = path;
+    while (shown.size() > 2 && shown.back() == '\\') shown.pop_back();
+    nodes_[key] = TNode{shown, faDirectory, nullptr, false};
+    return true;
+}
+
+bool TFakeMachine::RemoveDir(const std::string& path) {
+    const std::string key = Key(path);
+    auto it = nodes_.find(key);
+    if (it == nodes_.end() || !(it->second.Attr & faDirectory)) return false;
+    auto next = std::next(it);
+    if (next != nodes_.end() && next->first.compare(0, key.size() + 1, key + "\\") == 0)
+        return false;  // not empty
+    nodes_.erase(it);
+    return true;
+}
+
+bool TFakeMachine::DeleteFile(const std::string& path) {
+    auto it = nodes_.find(Key(path));
+    if (it == nodes_.end() || (it->second.Attr & faDirectory) || it->second.Locked ||
+        (it->second.Attr & faReadOnly))
+        return false;
+    nodes_.erase(it);
+    return true;
+}
+
+bool TFakeMachine::CopyFile(const std::string& source, const std::string& target,
+                            bool failIfExists) {
+    const TNode* s = Find(source);
+    if (!s || !s->Data || s->Locked) return false;
+    TNode* t = Find(target);
+    if (t && (failIfExists || t->Locked || (t->Attr & faDirectory) || (t->Attr & faReadOnly)))
+        return false;
+    if (!t && !ParentIsDir(Key(target))) return false;
+    if (t && t->Data->WriteLimit < s->Data->Bytes.size()) {
+        // The disk fills up part-way: what was written stays, as with a real copy.
+        t->Data->Bytes.assign(s->Data->Bytes.begin(), s->Data->Bytes.begin() + t->Data->WriteLimit);
+        return false;
+    }
+    const std::vector<uint8_t> bytes = s->Data->Bytes;
+    const int32_t time = s->Data->Time;
+    const uint32_t attr = s->Attr;
+    if (!t) {
+        AddFile(target, "", time, attr);
+        t = Find(target);
+    }
+    t->Data->Bytes = bytes;
+    t->Data->Time = time;
+    return true;
+}
+
+bool TFakeMachine::MoveFileReplace(const std::string& source, const std::string& target) {
+    auto s = nodes_.find(Key(source));
+    if (s == nodes_.end() || s->second.Locked) return false;
+    TNode* t = Find(target);
+    if (t && (t->Locked || (t->Attr & faDirectory) || (t->Attr & faReadOnly))) return false;
+    if (!t && !ParentIsDir(Key(target))) return false;
+    TNode moved = s->second;
+    nodes_.erase(s);
+    moved.Path = target;
+    nodes_[Key(target)] = moved;
+    return true;
+}
+
+unsigned TFakeMachine::GetDriveType(const std::string& root) {
+    std::string r = root;
+    if (r.size() >= 2 && r[1] == ':') {
+        auto it = driveTypes_.find(static_cast<char>(std::toupper(static_cast<unsigned char>(r[0]))));
+        return it == driveTypes_.end() ? dtNoRootDir : it->second;
+    }
+    if (r.size() > 2 && r[0] == '\\' && r[1] == '\\') {
+        // "\\server\share\": remote when the share exists.
+        const TNode* n = Find(r);
+        return n && (n->Attr & faDirectory) && ParentKey(Key(r)).empty() ? dtRemote : dtNoRootDir;
+    }
+    return dtNoRootDir;
+}
+
+std::string TFakeMachine::AnsiUpperCase(const std::string& text) { return UpperCase1252(text); }
+
+}  // namespace oup::test

@@ -1,0 +1,98 @@
+// An in-memory Windows-like machine for unit tests: drives with types, files
+// and directories with attributes and times, locked files, network shares,
+// and names that ignore letter case. A test builds the machine it needs in a
+// few lines and inspects it afterwards.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace oup::test {
+
+class TFakeMachine : public TPlatform {
+public:
+    TFakeMachine();
+
+    // --- building the machine ---
+    void AddDrive(char letter, unsigned type = dtFixed);
+    void AddShare(const std::string& unc);  // "\\server\share": a remote root
+    void AddConnectedResource(const std::string& remoteName) { resources_.push_back(remoteName); }
+    void AddDir(const std::string& path, uint32_t attr = faDirectory);  // with parents
+    void AddFile(const std::string& path, const std::string& content, int32_t dosTime = kDefaultTime,
+                 uint32_t attr = faArchive);  // with parent directories
+    void SetAttr(const std::string& path, uint32_t attr);
+    // A locked file cannot be opened, replaced or deleted, as when another
+    // program holds it open without sharing.
+    void Lock(const std::string& path, bool locked = true);
+    // Writes to this file fail once it holds this many bytes (a full disk).
+    void FailWritesAfter(const std::string& path, size_t bytes);
+
+    // --- inspecting it ---
+    bool Exists(const std::string& path) const;
+    std::string Content(const std::string& path) const;  // throws when missing
+    int32_t Time(const std::string& path) const;
+    // Every path, in the case it was created with, sorted ignoring case.
+    std::vector<std::string> AllPaths() const;
+    int OpenCount() const { return openFiles_; }  // files open right now
+
+    std::string TempDir = "C:\\TEMP\\";
+    std::string WindowsDir = "C:\\WINDOWS";
+    std::string SystemDir = "C:\\WINDOWS\\SYSTEM32";
+    std::string ModuleFile = "C:\\oupdate.exe";
+    std::vector<uint8_t> ModuleHeaders;  // empty: no mapped headers
+
+    static constexpr int32_t kDefaultTime = 0x325C86FA;  // 28.02.2005 16:55:52
+
+    // --- TPlatform ---
+    bool FindFiles(const std::string& pattern,
+                   const std::function<bool(const TSearchRec&)>& onEntry) override;
+    std::unique_ptr<TFileStream> OpenFile(const std::string& path, TOpenMode mode) override;
+    uint32_t GetAttributes(const std::string& path) override;
+    bool CreateDir(const std::string& path) override;
+    bool RemoveDir(const std::string& path) override;
+    bool DeleteFile(const std::string& path) override;
+    bool CopyFile(const std::string& source, const std::string& target, bool failIfExists) override;
+    bool MoveFileReplace(const std::string& source, const std::string& target) override;
+    std::string GetTempDir() override { return TempDir; }
+    std::string GetWindowsDir() override { return WindowsDir; }
+    std::string GetSystemDir() override { return SystemDir; }
+    unsigned GetDriveType(const std::string& root) override;
+    std::vector<std::string> ConnectedDiskResources() override { return resources_; }
+    std::string ModulePath() override { return ModuleFile; }
+    const uint8_t* ModuleBase() override {
+        return ModuleHeaders.empty() ? nullptr : ModuleHeaders.data();
+    }
+    std::string AnsiUpperCase(const std::string& text) override;
+
+    struct TData {
+        std::vector<uint8_t> Bytes;
+        int32_t Time = kDefaultTime;
+        size_t WriteLimit = SIZE_MAX;
+    };
+    struct TNode {
+        std::string Path;  // as created
+        uint32_t Attr = 0;
+        std::shared_ptr<TData> Data;  // files only
+        bool Locked = false;
+    };
+
+private:
+    friend class TFakeFile;
+    static std::string Key(const std::string& path);
+    static std::string ParentKey(const std::string& key);
+    TNode* Find(const std::string& path);
+    const TNode* Find(const std::string& path) const;
+    bool ParentIsDir(const std::string& key) const;
+
+    std::map<std::string, TNode> nodes_;  // by upper-cased path without trailing '\'
+    std::map<char, unsigned> driveTypes_;
+    std::vector<std::string> resources_;
+    int openFiles_ = 0;
+};
+
+}  // namespace oup::test
