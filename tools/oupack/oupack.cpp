@@ -1,0 +1,313 @@
+// oupack: the package tool. Builds update packages (optionally split into
+// volumes), appends a package to the updater to make a self-contained update,
+// and lists or extracts a package or a self-contained update. Extraction
+// runs the updater's own restore engine.
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/DateTime.h"
+#include "common/Errors.h"
+#include "common/UserInterface.h"
+#include "package/PackageFormat.h"
+#include "package/PackageWriter.h"
+#include "package/backup.h"
+#include "platform/Platform.h"
+
+namespace oup {
+namespace {
+
+constexpr const char* kUsage =
+    "Usage:\n"
+    "  oupack create -o PACKAGE [--title TEXT] [--volume-size BYTES] FILE...\n"
+    "      Packs the files into PACKAGE (name it *.oup). Each file is stored under its\n"
+    "      path as given, with its last-write time. --volume-size splits the package\n"
+    "      into volumes of at most BYTES bytes: PACKAGE, then .002, .003, ...\n"
+    "  oupack append UPDATER.exe PACKAGE -o OUTPUT.exe\n"
+    "      Writes a self-contained update: the updater with the package behind its\n"
+    "      image. The package must be a single volume.\n"
+    "  oupack list PACKAGE|EXE\n"
+    "      Prints each entry's date, size, blocks and name.\n"
+    "  oupack extract PACKAGE|EXE DIR\n"
+    "      Restores every file into DIR as the updater does.\n"
+    "  oupack --help\n"
+    "Exit status: 0 on success, 1 when the work failed, 2 for a bad command line.\n";
+
+// A bad command line: exit status 2.
+struct TUsageError : Exception {
+    using Exception::Exception;
+};
+
+std::string Quote(const std::string& s) { return "\"" + s + "\""; }
+
+// The tools take paths in the local form; the engine's path handling splits
+// on backslashes, which the host platform maps back to slashes.
+std::string EnginePath(std::string path) {
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
+std::string DosText(int32_t dos) {
+    const auto v = DosToDateTime(dos);
+    if (!v) {
+        char buf[24];
+        std::snprintf(buf, sizeof buf, "(date 0x%08X)", static_cast<uint32_t>(dos));
+        return buf;
+    }
+    return DateTimeToStr(*v);
+}
+
+bool ParseSize(const std::string& text, int64_t& out) {
+    if (text.empty() || text.size() > 15 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    out = std::stoll(text);
+    return out > 0;
+}
+
+// A package to read: a package file, or the package behind an executable's image.
+struct TPackageSource {
+    std::unique_ptr<TFileStream> File;
+    std::string Path;
+    bool Appended = false;
+    uint32_t Offset = 0;
+};
+
+TPackageSource OpenPackage(TPlatform& platform, const std::string& path) {
+    if (!platform.FileExists(path)) throw Exception(Quote(path) + " is not a file");
+    TPackageSource src;
+    src.Path = path;
+    src.File = platform.OpenFile(path, TOpenMode::ReadShared);
+    if (IsPortableExecutable(*src.File)) {
+        const auto end = ReadImageEnd(*src.File);
+        const int64_t size = src.File->Size();
+        if (!end) throw Exception(Quote(path) + " has damaged executable headers");
+        if (size <= static_cast<int64_t>(*end))
+            throw Exception(Quote(path) + " carries no package behind its image");
+        src.Appended = true;
+        src.Offset = *end;
+    }
+    src.File->SetPosition(src.Offset);
+    return src;
+}
+
+int Create(TPlatform& platform, const std::vector<std::string>& args) {
+    std::string output;
+    TPackageWriterOptions options;
+    std::vector<std::string> files;
+    bool optionsDone = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const auto value = [&]() -> const std::string& {
+            if (i + 1 >= args.size()) throw TUsageError("create: " + a + " needs a value");
+            return args[++i];
+        };
+        if (optionsDone || a.empty() || a[0] != '-') {
+            files.push_back(a);
+        } else if (a == "--") {
+            optionsDone = true;
+        } else if (a == "-o" || a == "--output") {
+            output = value();
+        } else if (a == "--title") {
+            options.Title = value();
+        } else if (a == "--volume-size") {
+            const std::string& v = value();
+            if (!ParseSize(v, options.VolumeSize))
+                throw TUsageError("create: --volume-size wants a number of bytes, not " + Quote(v));
+        } else {
+            throw TUsageError("create: unknown option " + a);
+        }
+    }
+    if (output.empty()) throw TUsageError("create: missing -o PACKAGE");
+    if (files.empty()) throw TUsageError("create: no files to pack");
+
+    // The updater restores every file into one directory by its name alone:
+    // two files of one name would overwrite each other there.
+    std::set<std::string> names;
+    for (const std::string& f : files) {
+        if (!platform.FileExists(f)) throw Exception(Quote(f) + " is not a file");
+        if (EnginePath(f) == EnginePath(output)) throw Exception(Quote(f) + " is also the output");
+        const std::string key = AsciiUpperCase(ExtractFileName(EnginePath(f)));
+        if (!names.insert(key).second)
+            throw Exception("two files are named " + Quote(ExtractFileName(EnginePath(f))) +
+                            "; they would restore over each other");
+    }
+
+    std::vector<std::string> written;
+    try {
+        TPackageWriter writer(platform, output, options);
+        for (const std::string& f : files) writer.AddFile(f);
+        written = writer.Finish();
+    } catch (...) {
+        // Leave no half-written package behind.
+        for (int n = 1; n <= 999; ++n) {
+            const std::string v = n == 1 ? output : VolumePath(output, n);
+            if (!platform.DeleteFile(v) && n > 1) break;
+        }
+        throw;
+    }
+    std::printf("%s: %zu file%s in %zu volume%s\n", output.c_str(), files.size(),
+                files.size() == 1 ? "" : "s", written.size(), written.size() == 1 ? "" : "s");
+    return 0;
+}
+
+int Append(TPlatform& platform, const std::vector<std::string>& args) {
+    std::string output;
+    std::vector<std::string> inputs;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "-o" || args[i] == "--output") {
+            if (i + 1 >= args.size()) throw TUsageError("append: -o needs a value");
+            output = args[++i];
+        } else if (!args[i].empty() && args[i][0] == '-') {
+            throw TUsageError("append: unknown option " + args[i]);
+        } else {
+            inputs.push_back(args[i]);
+        }
+    }
+    if (inputs.size() != 2) throw TUsageError("append: wants UPDATER.exe PACKAGE -o OUTPUT.exe");
+    if (output.empty()) throw TUsageError("append: missing -o OUTPUT.exe");
+    const std::string& exePath = inputs[0];
+    const std::string& packagePath = inputs[1];
+
+    if (!platform.FileExists(exePath)) throw Exception(Quote(exePath) + " is not a file");
+    auto exe = platform.OpenFile(exePath, TOpenMode::ReadShared);
+    if (!IsPortableExecutable(*exe)) throw Exception(Quote(exePath) + " is not a Windows executable");
+    const auto imageEnd = ReadImageEnd(*exe);
+    if (!imageEnd) throw Exception(Quote(exePath) + " has damaged executable headers");
+    const int64_t exeSize = exe->Size();
+    if (exeSize > static_cast<int64_t>(*imageEnd))
+        throw Exception(Quote(exePath) + " already carries " + std::to_string(exeSize - *imageEnd) +
+                        " bytes behind its image (a package?)");
+    if (exeSize < static_cast<int64_t>(*imageEnd))
+        throw Exception(Quote(exePath) + " is cut short: its image ends at byte " +
+                        std::to_string(*imageEnd));
+
+    if (!platform.FileExists(packagePath)) throw Exception(Quote(packagePath) + " is not a file");
+    auto package = platform.OpenFile(packagePath, TOpenMode::ReadShared);
+    try {
+        ListPackage(platform, *package, std::string());  // one volume, and sound
+    } catch (const Exception& e) {
+        throw Exception("cannot append " + Quote(packagePath) + ": " + e.Message());
+    }
+
+    // Written beside the output and moved into place, so that the output may
+    // even be the updater itself.
+    const std::string temp = output + ".tmp";
+    try {
+        auto out = platform.OpenFile(temp, TOpenMode::Create);
+        std::vector<uint8_t> buf(1 << 16);
+        for (TStream* in : {static_cast<TStream*>(exe.get()), static_cast<TStream*>(package.get())}) {
+            in->SetPosition(0);
+            for (size_t n; (n = in->Read(buf.data(), buf.size())) > 0;) out->WriteBuffer(buf.data(), n);
+        }
+        out.reset();
+        exe.reset();
+        package.reset();
+        if (!platform.MoveFileReplace(temp, output)) throw Exception("cannot write " + Quote(output));
+    } catch (...) {
+        platform.DeleteFile(temp);
+        throw;
+    }
+    std::printf("%s: package of %lld bytes behind an image of %u bytes\n", output.c_str(),
+                static_cast<long long>(platform.QueryFileSize(output) - *imageEnd), *imageEnd);
+    return 0;
+}
+
+int List(TPlatform& platform, const std::vector<std::string>& args) {
+    if (args.size() != 1) throw TUsageError("list: wants one PACKAGE or EXE");
+    TPackageSource src = OpenPackage(platform, args[0]);
+    const TPackageSummary s =
+        ListPackage(platform, *src.File, src.Appended ? std::string() : src.Path);
+    if (src.Appended) std::printf("Package behind the image at byte %u\n", src.Offset);
+    if (!s.Title.empty()) std::printf("Title: %s\n", s.Title.c_str());
+    std::printf("%-19s  %12s  %-14s  %s\n", "Date", "Size", "Blocks", "Name");
+    int64_t total = 0;
+    for (const TPackageListEntry& e : s.Entries) {
+        std::string blocks = std::to_string(e.Blocks);
+        if (e.StoredBlocks > 0) blocks += " (" + std::to_string(e.StoredBlocks) + " stored)";
+        std::printf("%-19s  %12lld  %-14s  %s", DosText(e.Date).c_str(),
+                    static_cast<long long>(e.Size), blocks.c_str(), e.Name.c_str());
+        if (e.LastVolume != e.FirstVolume) std::printf("  [volumes %d-%d]", e.FirstVolume, e.LastVolume);
+        std::printf("\n");
+        total += e.Size;
+    }
+    std::printf("%zu entr%s, %lld bytes, %d volume%s", s.Entries.size(),
+                s.Entries.size() == 1 ? "y" : "ies", static_cast<long long>(total), s.Volumes,
+                s.Volumes == 1 ? "" : "s");
+    if (s.EmptyRecords) std::printf(", %d empty record%s", s.EmptyRecords, s.EmptyRecords == 1 ? "" : "s");
+    std::printf("\n");
+    return 0;
+}
+
+int Extract(TPlatform& platform, const std::vector<std::string>& args) {
+    if (args.size() != 2) throw TUsageError("extract: wants PACKAGE|EXE DIR");
+    TPackageSource src = OpenPackage(platform, args[0]);
+    const std::string dir = EnginePath(args[1]);
+    if (!platform.ForceDirectories(dir)) throw Exception("cannot create the directory " + Quote(args[1]));
+
+    TSilentUserInterface ui;
+    TBackupFile backup(platform, ui);
+    ApplyFormSettings(backup);
+    bool reported = false;
+    backup.OnError = [&](TBackupFile&, int32_t code, const std::string& text) {
+        std::fprintf(stderr, "oupack: extracting %s failed: %s (error %d)\n", src.Path.c_str(),
+                     text.c_str(), code);
+        reported = true;
+    };
+    backup.OnNeedDisk = [&](TBackupFile&, uint16_t disk, bool& go) {
+        const std::string next = VolumePath(src.Path, disk);
+        go = platform.FileExists(next);
+        if (!go) {
+            std::fprintf(stderr, "oupack: volume %u of %s is missing: %s\n", disk, src.Path.c_str(),
+                         next.c_str());
+            reported = true;
+        }
+    };
+    bool ok;
+    try {
+        if (src.Appended) {
+            ok = backup.RestoreStream(*src.File, dir);
+        } else {
+            src.File.reset();  // the engine opens the volumes itself
+            ok = backup.Restore(src.Path, dir);
+        }
+    } catch (const std::exception& e) {
+        throw Exception("extracting " + src.Path + " failed: " + e.what());
+    }
+    if (!ok && !reported) std::fprintf(stderr, "oupack: extracting %s was cancelled\n", src.Path.c_str());
+    return ok ? 0 : 1;
+}
+
+int Run(const std::vector<std::string>& argv) {
+    if (argv.empty()) throw TUsageError("no command given");
+    const std::string& command = argv[0];
+    const std::vector<std::string> rest(argv.begin() + 1, argv.end());
+    TPlatform& platform = SystemPlatform();
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (command == "create") return Create(platform, rest);
+    if (command == "append") return Append(platform, rest);
+    if (command == "list") return List(platform, rest);
+    if (command == "extract") return Extract(platform, rest);
+    throw TUsageError("unknown command " + Quote(command));
+}
+
+}  // namespace
+}  // namespace oup
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    try {
+        return oup::Run(args);
+    } catch (const oup::TUsageError& e) {
+        std::fprintf(stderr, "oupack: %s (see oupack --help)\n", e.what());
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "oupack: %s\n", e.what());
+        return 1;
+    }
+}
