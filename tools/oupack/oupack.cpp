@@ -218,8 +218,14 @@ int Append(TPlatform& platform, const std::vector<std::string>& args) {
 int List(TPlatform& platform, const std::vector<std::string>& args) {
     if (args.size() != 1) throw TUsageError("list: wants one PACKAGE or EXE");
     TPackageSource src = OpenPackage(platform, args[0]);
-    const TPackageSummary s =
-        ListPackage(platform, *src.File, src.Appended ? std::string() : src.Path);
+    TPackageSummary s;
+    try {
+        s = ListPackage(platform, *src.File, src.Appended ? std::string() : src.Path);
+    } catch (const EReadError&) {
+        throw Exception(Quote(src.Path) + " is no package or ends early");
+    } catch (const Exception& e) {
+        throw Exception(Quote(src.Path) + ": " + e.Message());
+    }
     if (src.Appended) std::printf("Package behind the image at byte %u\n", src.Offset);
     if (!s.Title.empty()) std::printf("Title: %s\n", s.Title.c_str());
     std::printf("%-19s  %12s  %-14s  %s\n", "Date", "Size", "Blocks", "Name");
@@ -244,7 +250,11 @@ int List(TPlatform& platform, const std::vector<std::string>& args) {
 int Extract(TPlatform& platform, const std::vector<std::string>& args) {
     if (args.size() != 2) throw TUsageError("extract: wants PACKAGE|EXE DIR");
     TPackageSource src = OpenPackage(platform, args[0]);
-    const std::string dir = EnginePath(args[1]);
+    // A bare relative name gets ".\" so that even a one-letter directory
+    // reads as a directory and not as a drive.
+    std::string dir = EnginePath(args[1]);
+    const bool absolute = (!dir.empty() && dir[0] == '\\') || (dir.size() > 1 && dir[1] == ':');
+    if (!absolute) dir = ".\\" + dir;
     if (!platform.ForceDirectories(dir)) throw Exception("cannot create the directory " + Quote(args[1]));
 
     TSilentUserInterface ui;
