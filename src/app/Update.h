@@ -1,0 +1,189 @@
+// TUpdate: the wizard. This is its portable logic: pages, buttons, start-up,
+// closing, the instance search and the update run, written against the
+// control seam (app/Controls.h) and the form services below. The Win32 form
+// (src/app/win32) creates the real windows and forwards its events here; unit
+// tests drive the same logic with recording fakes.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "app/Controls.h"
+#include "app/Language.h"
+#include "app/UpdateScript.h"
+#include "common/UserInterface.h"
+#include "controls/FileLbl.h"
+#include "package/backup.h"
+#include "platform/Platform.h"
+
+namespace oup {
+
+class TUpdateLog;
+
+// A path-shortening label as the wizard sees it: a control that can be shown
+// and hidden, around the portable label that computes its caption.
+class TFileLabelControl : public virtual TControl {
+public:
+    virtual TFileLabel& Label() = 0;
+};
+
+// A progress indication of the update run (files done of files due).
+class TProgressControl : public virtual TControl {
+public:
+    virtual void SetProgress(int done, int total) = 0;
+};
+
+// The wizard form's controls, by their names on the form.
+struct TWizardControls {
+    TControl* NesteKnapp = nullptr;    // Next
+    TControl* Button2 = nullptr;       // Close
+    TControl* ForrigeKnapp = nullptr;  // Previous
+    TAnimate* Animate1 = nullptr;
+    TMemo* Memo1 = nullptr;
+    TControl* Label12 = nullptr;  // warning of page 5
+    TControl* StartKnapp = nullptr;
+    TListView* Liste = nullptr;  // instances
+    TControl* bane = nullptr;    // "Katalog:"
+    TFileLabelControl* filelabel1 = nullptr;
+    TFileLabelControl* FileLabel2 = nullptr;
+    TListView* driveliste = nullptr;
+    TControl* AvbrytKnapp = nullptr;  // Cancel
+    TControl* Label1 = nullptr;       // content label
+    TControl* OXPPanel1 = nullptr;    // header title
+    TControl* advpanel2 = nullptr;    // instructions
+    TProgressControl* Progress = nullptr;  // update run progress
+};
+
+enum class TCursorKind { crDefault, crHourGlass };
+
+// What the wizard asks of the window around it, beyond message boxes and the
+// message pump of TUserInterface.
+class TFormServices : public TUserInterface {
+public:
+    // The open dialog for a package; false when the user cancels.
+    virtual bool ExecuteOpenDialog(const std::string& initialDir, std::string& fileName) = 0;
+    virtual void SetCursor(TCursorKind cursor) = 0;
+    // Lets only paint messages through (the update run keeps the window drawn
+    // while it holds all other input back).
+    virtual void ProcessPaintMessages() = 0;
+    // Closes the window; the form then calls TUpdate::FormClose.
+    virtual void Close() = 0;
+};
+
+// The program's exit status.
+enum TExitCode : int {
+    ecSuccess = 0,         // every file that was due was installed
+    ecFailures = 1,        // the run completed with failure lines
+    ecNoPackage = 2,       // no package, unreadable package, or start-up failed
+    ecNoInstallation = 3,  // unattended, and no installation found
+    ecClosedEarly = 4,     // the wizard was closed before the update ran
+};
+
+inline constexpr const char* kApplicationTitle = "Ostrel Update";
+inline constexpr const char* kFormCaption = "Ostrel Update 2002";
+inline constexpr const char* kFailureLinePrefix = "Could not update the file ";
+inline constexpr const char* kFallbackWorkDir = "c:\\temp\\";
+
+class TUpdate {
+public:
+    TUpdate(TPlatform& platform, TFormServices& services, const TWizardControls& controls,
+            TCommandLine commandLine);
+    ~TUpdate();
+    TUpdate(const TUpdate&) = delete;
+    TUpdate& operator=(const TUpdate&) = delete;
+
+    // --- events of the form ---
+    void FormCreate();
+    void FormShow();  // the start-up sequence
+    void FormClose();
+    void NesteKnappClick();
+    void ForrigeKnappClick();
+    void StartKnappClick();  // the instance search
+    void AvbrytKnappClick();
+    void Button2Click();
+    // The window is asked to close (Close button, Esc, close box). Returns
+    // whether it may close now; during a search the close acts as Cancel and
+    // happens when the search has stopped, during the update run it waits
+    // for the run's end.
+    bool CloseQuery();
+
+    void ShowPage();
+
+    // --- start-up pieces ---
+    void FillDriveList();
+    void LoadLanguage();
+    std::string ExpandPlaceholders(const std::string& text) const;
+    const std::string& Text(int index) const { return LanguageTexts.Get(index); }
+    uint32_t GetImageEnd();
+    bool ExtractAppendedPackage();
+
+    // --- instance search ---
+    bool IsInstanceDir(const std::string& path);
+
+    // --- update run ---
+    void RunUpdate();
+    void InstallEntry(int instanceIndex, int entryIndex);
+    static std::string ReplaceMacro(const std::string& text, const std::string& macro,
+                                    const std::string& value);
+    void StampFileDate(const std::string& path, TDateTime dateTime);
+
+    // --- unattended mode ---
+    // Runs the whole job without a window: start-up, search, update. Returns
+    // the exit status.
+    int RunUnattended();
+
+    // The exit status of this run so far.
+    int ExitCode() const { return exitCode_; }
+    bool Searching() const { return searching_; }
+    bool Updating() const { return updating_; }
+    bool StartupFailed() const { return startupFailed_; }
+
+    // --- the form's members ---
+    TPlatform& Platform;
+    TFormServices& Services;
+    TWizardControls Controls;
+    TCommandLine CommandLine;
+    TBackupFile BackupFile1;
+
+    TUpdateScript Script;  // ProgramName ... FileEntries
+    std::string WorkDir;   // ends with a backslash
+    std::string WindowsDir, SystemDir;  // no trailing backslash
+    std::vector<std::string> DirQueue;
+    TLanguageTexts LanguageTexts;
+    std::string LanguageFileName;
+    int Page = 1;
+    bool CancelRequested = false;
+
+private:
+    void StartupSequence();
+    bool FindAndRestorePackage();
+    void ShowError(const std::string& message);
+    void Log(const std::string& line);
+    void SearchRoot(const std::string& root, size_t& queuePosition);
+    bool QueueDirectory(const std::string& path);
+    bool ModeAllowsInstall(const TFileEntry& entry, const std::string& instanceFile,
+                           std::string& reason);
+    bool CopyIntoPlace(const std::string& source, const std::string& target);
+
+    std::unique_ptr<TUpdateLog> log_;
+    std::string packageName_;       // for messages: the package file or the executable
+    std::string restoreError_;      // the restore engine's own error text, if any
+    std::vector<std::string> searchRoots_;  // /DIR roots, or empty for the drive list
+    std::vector<std::string> queuedKeys_;   // upper-cased DirQueue entries, sorted lookups
+    bool searching_ = false;
+    bool updating_ = false;
+    bool closePending_ = false;
+    bool closed_ = false;
+    bool startupFailed_ = false;
+    int exitCode_ = ecClosedEarly;
+};
+
+// The whole job without a window (/S): start-up, search of every drive-list
+// item (or the /DIR roots), update of every installation found, on in-memory
+// controls and with every message box answered silently. Returns the exit
+// status.
+int RunUnattended(TPlatform& platform, const TCommandLine& commandLine);
+
+}  // namespace oup

@@ -1,0 +1,24 @@
+#include "app/UpdateLog.h"
+
+#include "common/Errors.h"
+
+namespace oup {
+
+TUpdateLog::TUpdateLog(TPlatform& platform, const std::string& path) {
+    if (platform.FileExists(path))
+        file_ = platform.OpenFile(path, TOpenMode::ReadWriteShared);
+    else
+        file_ = platform.OpenFile(path, TOpenMode::Create);
+    file_->Seek(0, TSeekOrigin::soEnd);
+}
+
+void TUpdateLog::Line(const std::string& text) {
+    const std::string line = text + "\r\n";
+    try {
+        file_->WriteBuffer(line.data(), line.size());
+    } catch (const Exception&) {
+        // A full disk must not stop the update the log describes.
+    }
+}
+
+}  // namespace oup
