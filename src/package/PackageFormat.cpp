@@ -83,14 +83,15 @@ uint32_t GetImageEnd(TPlatform& platform) {
     return ImageEndOfFile(platform, platform.ModulePath()).value_or(0);
 }
 
-void ExtractAppendedPackage(TPlatform& platform, TBackupFile& backupFile, const std::string& exePath,
+bool ExtractAppendedPackage(TPlatform& platform, TBackupFile& backupFile, const std::string& exePath,
                             const std::string& workDir) {
     auto file = platform.OpenFile(exePath, TOpenMode::ReadShared);
     try {
         file->SetPosition(GetImageEnd(platform));
-        backupFile.RestoreFromStream(file.get(), workDir);
+        return backupFile.RestoreFromStream(file.get(), workDir);
     } catch (...) {
-        // Start-up goes on without the package; what is missing shows there.
+        // Reported to the caller as a failed restore, like any other.
+        return false;
     }
 }
 

@@ -31,8 +31,8 @@ uint32_t GetImageEnd(TPlatform& platform);
 
 // Restores the package appended to the running executable (exePath, its own
 // file) into workDir. A failure to open the file reaches the caller; every
-// other failure is swallowed, as is the restore's result.
-void ExtractAppendedPackage(TPlatform& platform, TBackupFile& backupFile, const std::string& exePath,
+// other failure is swallowed. Returns whether the restore succeeded.
+bool ExtractAppendedPackage(TPlatform& platform, TBackupFile& backupFile, const std::string& exePath,
                             const std::string& workDir);
 
 // The path with its extension replaced by ext (which starts with the dot),
