@@ -176,9 +176,18 @@ private:
     bool updating_ = false;
     bool closePending_ = false;
     bool closed_ = false;
+    bool ownsWorkDir_ = false;  // WorkDir was created for this run
     bool startupFailed_ = false;
     int exitCode_ = ecClosedEarly;
 };
+
+// Remote names of the connected network disk resources, in the platform's
+// order; empty when they cannot be enumerated.
+std::vector<std::string> ListConnectedShares(TPlatform& platform);
+
+// Deletes a directory with everything in it; links inside are removed, not
+// followed. Failures are passed over.
+void RemoveTree(TPlatform& platform, const std::string& dir);
 
 // The whole job without a window (/S): start-up, search of every drive-list
 // item (or the /DIR roots), update of every installation found, on in-memory

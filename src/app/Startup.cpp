@@ -1,0 +1,183 @@
+// Start-up: everything that happens before the user sees page 1.
+#include <chrono>
+
+#include "app/Update.h"
+#include "app/UpdateLog.h"
+#include "common/Errors.h"
+#include "package/PackageFormat.h"
+
+namespace oup {
+
+namespace {
+
+inline constexpr const char* kNoPackageText = "No update package was given.";
+inline constexpr const char* kPackageNotFoundText = "The update package \"%s\" was not found.";
+inline constexpr const char* kPackageBrokenText =
+    "The update package \"%s\" could not be read: %s";
+inline constexpr const char* kRestoreCancelledText = "the restore was cancelled.";
+inline constexpr const char* kNoWorkDirText = "Could not create a work directory in \"%s\".";
+
+// A directory of our own under the temporary directory, so that two updaters
+// at once, or files another program left there, never mix into this run.
+// CreateDir fails on an existing name, which makes the claim safe.
+std::string CreatePrivateDir(TPlatform& platform, const std::string& parent) {
+    const auto seed = static_cast<unsigned long long>(
+        std::chrono::steady_clock::now().time_since_epoch().count());
+    for (unsigned attempt = 0; attempt < 1000; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "oupdate-%08llx",
+                      (seed + attempt * 0x9E3779B97F4A7C15ull) & 0xFFFFFFFFull);
+        const std::string dir = parent + name;
+        if (platform.CreateDir(dir)) return dir + "\\";
+    }
+    return std::string();
+}
+
+std::string Truncated(std::string dir) {
+    // The form keeps these in buffers of 260 characters.
+    if (dir.size() > 260) dir.resize(260);
+    return dir;
+}
+
+}  // namespace
+
+uint32_t TUpdate::GetImageEnd() { return oup::GetImageEnd(Platform); }
+
+bool TUpdate::ExtractAppendedPackage() {
+    return oup::ExtractAppendedPackage(Platform, BackupFile1, CommandLine.ExePath, WorkDir);
+}
+
+void TUpdate::LoadLanguage() {
+    TLanguageControls c;
+    c.NesteKnapp = Controls.NesteKnapp;
+    c.ForrigeKnapp = Controls.ForrigeKnapp;
+    c.Button2 = Controls.Button2;
+    c.bane = Controls.bane;
+    c.StartKnapp = Controls.StartKnapp;
+    c.Liste = Controls.Liste;
+    c.OXPPanel1 = Controls.OXPPanel1;
+    c.driveliste = Controls.driveliste;
+    c.AvbrytKnapp = Controls.AvbrytKnapp;
+    LanguageFileName = oup::LoadLanguage(Platform, WorkDir, LanguageTexts, c,
+                                         [this](const std::string& t) { return ExpandPlaceholders(t); });
+}
+
+void TUpdate::FormShow() {
+    try {
+        StartupSequence();
+    } catch (const std::exception& e) {
+        // Shown by the general error display; the window stays where
+        // start-up stopped.
+        startupFailed_ = true;
+        exitCode_ = ecNoPackage;
+        ShowError(e.what());
+    }
+}
+
+void TUpdate::StartupSequence() {
+    Services.ProcessMessages();
+    if (!CommandLine.LogFile.empty()) log_ = std::make_unique<TUpdateLog>(Platform, CommandLine.LogFile);
+
+    FillDriveList();
+    DirQueue.clear();
+    Script.FileEntries.clear();
+
+    std::string temp = Platform.GetTempDir();
+    if (temp.empty()) temp = kFallbackWorkDir;
+    temp = IncludeTrailingBackslash(temp);
+    SystemDir = Truncated(Platform.GetSystemDir());
+    WindowsDir = Truncated(Platform.GetWindowsDir());
+    try {
+        Platform.ForceDirectories(temp);
+    } catch (const Exception&) {
+        // A temporary directory that cannot be made shows up just below.
+    }
+    WorkDir = CreatePrivateDir(Platform, temp);
+    if (WorkDir.empty()) throw EInOutError(FormatMessage(kNoWorkDirText, {temp}));
+    ownsWorkDir_ = true;
+    Log("Work directory " + WorkDir);
+
+    if (!FindAndRestorePackage()) return;
+
+    LoadLanguage();
+
+    // Notes: without notes, or with blank ones, page 1 points at the
+    // instructions instead.
+    std::string notes;
+    const bool haveNotes = LoadNotes(Platform, WorkDir + kNotesFileName, notes);
+    if (haveNotes) Controls.Memo1->SetCaption(notes);
+    if (haveNotes && !Trim(notes).empty()) {
+        Controls.Memo1->SetVisible(true);
+        Controls.Label1->SetVisible(false);
+    } else {
+        Controls.Label1->SetCaption(Text(ltNoNotes));
+        Controls.Label1->SetVisible(true);
+    }
+
+    ReadUpdateScript(Platform, WorkDir + kScriptFileName, Script);
+    Log("Program " + Script.ProgramName + " " + Script.ProgramVersion + " (" + Script.ProgramFile +
+        ")");
+
+    Controls.OXPPanel1->SetCaption(ExpandPlaceholders(Text(ltHeaderTitle)));
+    ShowPage();
+}
+
+bool TUpdate::FindAndRestorePackage() {
+    // The restore engine's own error goes into the one message below, not
+    // into a box of its own.
+    restoreError_.clear();
+    BackupFile1.OnError = [this](TBackupFile&, int32_t, const std::string& text) {
+        restoreError_ = text;
+    };
+
+    const int64_t fileSize = Platform.QueryFileSize(CommandLine.ExePath);
+    const bool appended = static_cast<int32_t>(fileSize) != static_cast<int32_t>(GetImageEnd());
+    bool restored = false;
+    if (appended) {
+        packageName_ = CommandLine.ExePath;
+        Log("Package appended to " + packageName_);
+        restored = ExtractAppendedPackage();
+    } else {
+        packageName_ = CommandLine.PackagePath;
+        if (packageName_.empty()) {
+            if (CommandLine.Silent) {
+                exitCode_ = ecNoPackage;
+                startupFailed_ = true;
+                ShowError(kNoPackageText);
+                Services.Close();
+                return false;
+            }
+            if (!Services.ExecuteOpenDialog(ExtractFilePath(CommandLine.ExePath), packageName_)) {
+                Log("No package chosen");
+                Services.Close();
+                return false;
+            }
+        }
+        Log("Package " + packageName_);
+        if (!Platform.FileExists(packageName_)) {
+            exitCode_ = ecNoPackage;
+            startupFailed_ = true;
+            ShowError(FormatMessage(kPackageNotFoundText, {packageName_}));
+            Services.Close();
+            return false;
+        }
+        try {
+            restored = BackupFile1.Restore(packageName_, WorkDir);
+        } catch (const std::exception& e) {
+            restoreError_ = e.what();
+        }
+    }
+    BackupFile1.OnError = nullptr;
+    if (!restored) {
+        // Never offer an update built from a partly extracted package.
+        exitCode_ = ecNoPackage;
+        startupFailed_ = true;
+        if (restoreError_.empty()) restoreError_ = kRestoreCancelledText;
+        ShowError(FormatMessage(kPackageBrokenText, {packageName_, restoreError_}));
+        Services.Close();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace oup

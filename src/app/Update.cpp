@@ -1,0 +1,182 @@
+// The wizard's pages, buttons and closing.
+#include "app/Update.h"
+
+#include "app/UpdateLog.h"
+#include "common/Errors.h"
+
+namespace oup {
+
+TUpdate::TUpdate(TPlatform& platform, TFormServices& services, const TWizardControls& controls,
+                 TCommandLine commandLine)
+    : Platform(platform),
+      Services(services),
+      Controls(controls),
+      CommandLine(std::move(commandLine)),
+      BackupFile1(platform, services) {
+    ApplyFormSettings(BackupFile1);
+}
+
+TUpdate::~TUpdate() = default;
+
+void TUpdate::FormCreate() {
+    LanguageTexts.Clear();
+    Page = 1;
+}
+
+std::string TUpdate::ExpandPlaceholders(const std::string& text) const {
+    TPlaceholderValues values;
+    values.ProgramName = Script.ProgramName;
+    values.Company = Script.Company;
+    values.ProgramVersion = Script.ProgramVersion;
+    values.Count = Controls.Liste ? Controls.Liste->Count() : 0;
+    return oup::ExpandPlaceholders(text, values);
+}
+
+void TUpdate::ShowPage() {
+    TWizardControls& c = Controls;
+    if (Page == 0) Page = 1;
+    switch (Page) {
+        case 1:
+            c.advpanel2->SetCaption(ExpandPlaceholders(Text(ltPage1)));
+            c.StartKnapp->SetVisible(false);
+            c.driveliste->SetVisible(false);
+            c.Memo1->SetVisible(!Trim(c.Memo1->Caption()).empty());
+            c.ForrigeKnapp->SetEnabled(false);
+            c.NesteKnapp->SetEnabled(true);
+            break;
+        case 2:
+            c.NesteKnapp->SetEnabled(false);
+            c.ForrigeKnapp->SetEnabled(true);
+            c.AvbrytKnapp->SetVisible(false);
+            c.Animate1->Stop();
+            c.Animate1->SetVisible(false);
+            c.advpanel2->SetCaption(ExpandPlaceholders(Text(ltPage2)));
+            c.StartKnapp->SetVisible(true);
+            c.driveliste->SetVisible(true);
+            c.Memo1->SetVisible(false);
+            c.ForrigeKnapp->SetEnabled(true);
+            c.Liste->SetVisible(false);
+            c.NesteKnapp->SetCaption(Text(ltNext));
+            break;
+        case 3:
+            c.NesteKnapp->SetEnabled(true);
+            c.ForrigeKnapp->SetEnabled(true);
+            c.AvbrytKnapp->SetVisible(false);
+            c.advpanel2->SetCaption(ExpandPlaceholders(Text(ltPage3)));
+            c.Liste->SetVisible(true);
+            c.ForrigeKnapp->SetEnabled(true);
+            c.NesteKnapp->SetEnabled(true);
+            c.NesteKnapp->SetCaption(Text(ltUpdate));
+            break;
+        case 4:
+            c.advpanel2->SetCaption(ExpandPlaceholders(Text(ltPage4)));
+            c.Liste->SetVisible(false);
+            c.NesteKnapp->SetEnabled(false);
+            c.ForrigeKnapp->SetEnabled(false);
+            RunUpdate();
+            break;
+        case 5:
+            c.advpanel2->SetCaption(ExpandPlaceholders(Text(ltPage5)));
+            if (!c.Memo1->Caption().empty()) {
+                c.Memo1->SetVisible(true);
+                c.Label12->SetVisible(true);
+            }
+            c.NesteKnapp->SetVisible(false);
+            c.ForrigeKnapp->SetVisible(false);
+            break;
+        default:
+            break;
+    }
+}
+
+void TUpdate::NesteKnappClick() {
+    Controls.Label1->SetVisible(false);
+    ++Page;
+    ShowPage();
+}
+
+void TUpdate::ForrigeKnappClick() {
+    --Page;
+    ShowPage();
+}
+
+void TUpdate::AvbrytKnappClick() {
+    CancelRequested = true;
+    Page = 2;
+    ShowPage();
+    Services.SetCursor(TCursorKind::crDefault);
+}
+
+void TUpdate::Button2Click() { Services.Close(); }
+
+bool TUpdate::CloseQuery() {
+    if (searching_) {
+        // The search still walks DirQueue: stop it as Cancel does; it closes
+        // the window itself once it has let go of the queue.
+        CancelRequested = true;
+        closePending_ = true;
+        return false;
+    }
+    if (updating_) {
+        // Half an update is worse than a late close: the run closes the
+        // window when it has finished.
+        closePending_ = true;
+        return false;
+    }
+    return true;
+}
+
+namespace {
+// A name that stays inside the directory it is appended to.
+bool IsPlainFileName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of("\\/:") == std::string::npos;
+}
+}  // namespace
+
+void TUpdate::FormClose() {
+    if (closed_) return;
+    closed_ = true;
+    if (!WorkDir.empty()) {
+        for (const TFileEntry& entry : Script.FileEntries)
+            if (IsPlainFileName(entry.SourceName)) Platform.DeleteFile(WorkDir + entry.SourceName);
+        for (const char* name : {kScriptFileName, kSecFileName, kSetFileName, kNotesFileName})
+            Platform.DeleteFile(WorkDir + name);
+        // The work directory was made for this run alone: take it away with
+        // whatever the package brought besides the files named above.
+        if (ownsWorkDir_) RemoveTree(Platform, ExcludeTrailingBackslash(WorkDir));
+    }
+    DirQueue.clear();
+    LanguageTexts.Clear();
+    if (log_) Log("Closed on page " + std::to_string(Page));
+}
+
+void TUpdate::ShowError(const std::string& message) {
+    Log("Error: " + message);
+    Services.MessageBox(message, kApplicationTitle, TMsgKind::Error, TMsgButtons::Ok);
+}
+
+void TUpdate::Log(const std::string& line) {
+    if (log_) log_->Line(line);
+}
+
+void RemoveTree(TPlatform& platform, const std::string& dir) {
+    std::vector<TSearchRec> entries;
+    platform.FindFiles(dir + "\\*.*", [&](const TSearchRec& r) {
+        if (r.Name != "." && r.Name != "..") entries.push_back(r);
+        return true;
+    });
+    for (const TSearchRec& r : entries) {
+        const std::string path = dir + "\\" + r.Name;
+        // A link is removed itself, never followed into what it points at.
+        if ((r.Attr & faDirectory) && !(r.Attr & faReparsePoint))
+            RemoveTree(platform, path);
+        else if (r.Attr & faDirectory)
+            platform.RemoveDir(path);
+        else
+            platform.DeleteFile(path);
+    }
+    platform.RemoveDir(dir);
+}
+
+}  // namespace oup
