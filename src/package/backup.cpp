@@ -125,7 +125,7 @@ struct TBackupFile::TVolumeInput {
 TBackupFile::TBackupFile(TPlatform& platform, TUserInterface& ui)
     : platform_(platform),
       ui_(ui),
-      inBuffer_(new uint8_t[kPackageBlockSize]),
+      inBuffer_(new uint8_t[kPackageBlockSize + 4]),  // a block and the BlockSize behind it
       outBuffer_(new uint8_t[kPackageBlockSize]) {}
 
 void TBackupFile::SetBackupMode(TBackupMode mode) {
@@ -330,9 +330,21 @@ void TBackupFile::DecompressEntry(TStream& input, TFileStream* output, bool extr
         throw EBackupFileError(kWrongArchiveTypeText);
     if (!output) extract = false;
 
+    // Every block is followed by another BlockSize (the closing 0 at the
+    // latest), so a block is read together with the next BlockSize: one read
+    // instead of two. When those 4 bytes are missing the failure is raised
+    // where reading them alone would have raised it.
+    int32_t nextSize = 0;
+    bool haveNext = false, nextMissing = false;
     int32_t blockSize = -1;
     while (blockSize != 0 && Continue) {
-        blockSize = input.ReadInt32();
+        if (haveNext) {
+            blockSize = nextSize;
+            haveNext = false;
+        } else {
+            if (nextMissing) throw EReadError(kReadErrorText);
+            blockSize = input.ReadInt32();
+        }
         size_t written = 0;
         if (blockSize != 0) {
             const uint32_t n =
@@ -344,8 +356,22 @@ void TBackupFile::DecompressEntry(TStream& input, TFileStream* output, bool extr
             } else if (!extract) {
                 if (input.Seek(n, TSeekOrigin::soCurrent) < 0) throw EReadError(kReadErrorText);
             } else {
-                input.ReadBuffer(inBuffer_.get(), n);
-                const uint8_t* data = inBuffer_.get();
+                uint8_t* in = inBuffer_.get();
+                size_t got = 0;
+                while (got < n + 4) {
+                    const size_t part = input.Read(in + got, n + 4 - got);
+                    if (part == 0) break;
+                    got += part;
+                }
+                if (got < n) throw EReadError(kReadErrorText);
+                if (got == n + 4) {
+                    nextSize = static_cast<int32_t>(uint32_t(in[n]) | uint32_t(in[n + 1]) << 8 |
+                                                    uint32_t(in[n + 2]) << 16 | uint32_t(in[n + 3]) << 24);
+                    haveNext = true;
+                } else {
+                    nextMissing = true;
+                }
+                const uint8_t* data = in;
                 written = n;
                 if (blockSize > 0) {
                     data = outBuffer_.get();
