@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "app/CommandLine.h"
@@ -162,7 +163,9 @@ private:
     void ShowError(const std::string& message);
     void Log(const std::string& line);
     void SearchRoot(const std::string& root, size_t& queuePosition);
-    bool QueueDirectory(const std::string& path);
+    // Tests a directory as an instance and queues it for listing, each at
+    // most once per search, whatever letter case the path comes in.
+    void ReachDirectory(const std::string& path, bool test, bool queue);
     bool ModeAllowsInstall(const TFileEntry& entry, const std::string& instanceFile,
                            std::string& reason);
     bool CopyIntoPlace(const std::string& source, const std::string& target);
@@ -171,7 +174,10 @@ private:
     std::string packageName_;       // for messages: the package file or the executable
     std::string restoreError_;      // the restore engine's own error text, if any
     std::vector<std::string> searchRoots_;  // /DIR roots, or empty for the drive list
-    std::vector<std::string> queuedKeys_;   // upper-cased DirQueue entries, sorted lookups
+    // Every directory the search reached, upper-cased: whether it was queued
+    // and whether it was tested (kReachedQueued | kReachedTested).
+    std::unordered_map<std::string, uint8_t> reached_;
+    int filesInstalled_ = 0, filesFailed_ = 0;  // by the update run
     bool searching_ = false;
     bool updating_ = false;
     bool closePending_ = false;

@@ -1,0 +1,118 @@
+// Unattended mode: the wizard's own steps, driven without a window.
+#include "app/Headless.h"
+
+#include "common/Errors.h"
+#include "package/PackageFormat.h"
+
+namespace oup {
+
+THeadlessControls::THeadlessControls() {
+    // The form's layout, as far as the page logic reads it back.
+    Label12.SetVisible(false);
+    bane.SetVisible(false);
+    FileLabel2.SetVisible(false);
+    driveliste.SetVisible(false);
+    Memo1.SetVisible(false);
+    Liste.SetVisible(false);
+    AvbrytKnapp.SetVisible(false);
+    ForrigeKnapp.SetEnabled(false);
+    Animate1.SetVisible(false);
+    Animate1.SetClip(TCommonAVI::aviFindComputer);
+    Progress.SetVisible(false);
+    Label1.SetCaption("Label1");
+    Button2.SetLeft(179);
+    StartKnapp.SetLeft(443);
+    filelabel1.Label().SetBounds(184, 214, 333, 17);
+    FileLabel2.Label().SetBounds(180, 225, 313, 17);
+}
+
+TWizardControls THeadlessControls::Wire() {
+    TWizardControls c;
+    c.NesteKnapp = &NesteKnapp;
+    c.Button2 = &Button2;
+    c.ForrigeKnapp = &ForrigeKnapp;
+    c.Animate1 = &Animate1;
+    c.Memo1 = &Memo1;
+    c.Label12 = &Label12;
+    c.StartKnapp = &StartKnapp;
+    c.Liste = &Liste;
+    c.bane = &bane;
+    c.filelabel1 = &filelabel1;
+    c.FileLabel2 = &FileLabel2;
+    c.driveliste = &driveliste;
+    c.AvbrytKnapp = &AvbrytKnapp;
+    c.Label1 = &Label1;
+    c.OXPPanel1 = &OXPPanel1;
+    c.advpanel2 = &advpanel2;
+    c.Progress = &Progress;
+    return c;
+}
+
+TMsgResult THeadlessServices::MessageBox(const std::string& text, const std::string&, TMsgKind,
+                                         TMsgButtons buttons) {
+    Messages.push_back(text);
+    return buttons == TMsgButtons::OkCancel ? TMsgResult::Cancel : TMsgResult::Ok;
+}
+
+void THeadlessServices::Close() {
+    if (form_) form_->FormClose();
+}
+
+int TUpdate::RunUnattended() {
+    // A multi-volume package asks for each further volume. Nobody can insert
+    // a disk here: go on when the volume lies beside the first one, give up
+    // otherwise.
+    BackupFile1.OnNeedDisk = [this](TBackupFile&, uint16_t diskId, bool& goOn) {
+        const std::string volume = VolumePath(packageName_, diskId);
+        goOn = Platform.FileExists(volume);
+        Log((goOn ? "Volume " : "Missing volume ") + volume);
+    };
+
+    FormShow();
+    if (startupFailed_ || closed_) return ecNoPackage;
+
+    bool updateRan = false;
+    try {
+        NesteKnappClick();  // page 2, the drive list (or the /DIR roots)
+        for (int i = 0; i < Controls.driveliste->Count(); ++i)
+            Controls.driveliste->SetItemChecked(i, true);
+        StartKnappClick();
+        if (Controls.Liste->Count() == 0) {
+            Log("No installation found");
+            exitCode_ = ecNoInstallation;
+            return exitCode_;
+        }
+        updateRan = true;
+        NesteKnappClick();  // page 4 runs the update and moves on to page 5
+    } catch (const std::exception& e) {
+        // What the general error display would show. Before the update it
+        // means a package the wizard cannot use (a language file too short
+        // for its pages); a run that broke off counts as failed.
+        ShowError(e.what());
+        if (!updateRan)
+            exitCode_ = ecNoPackage;
+        else if (exitCode_ == ecClosedEarly)
+            exitCode_ = ecFailures;
+    }
+    return exitCode_;
+}
+
+int RunUnattended(TPlatform& platform, const TCommandLine& commandLine) {
+    THeadlessControls controls;
+    THeadlessServices services;
+    TUpdate form(platform, services, controls.Wire(), commandLine);
+    services.Attach(&form);
+    form.FormCreate();
+    int code = ecNoPackage;
+    try {
+        code = form.RunUnattended();
+    } catch (const std::exception&) {
+        // Only the log could have said more, and it is what failed to open.
+        code = ecNoPackage;
+    }
+    // The window's closing cleans the work directory up; it runs once.
+    services.Close();
+    return code;
+}
+
+}  // namespace oup
