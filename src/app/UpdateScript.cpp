@@ -1,0 +1,82 @@
+#include "app/UpdateScript.h"
+
+#include <memory>
+
+#include "common/Errors.h"
+#include "common/Stream.h"
+#include "common/TextReader.h"
+
+namespace oup {
+
+namespace {
+
+// Stands in for a script that cannot be opened: every line reads as empty.
+class TEmptyStream : public TStream {
+public:
+    size_t Read(void*, size_t) override { return 0; }
+    size_t Write(const void*, size_t) override { return 0; }
+    int64_t Seek(int64_t, TSeekOrigin) override { return 0; }
+};
+
+}  // namespace
+
+void ReadUpdateScript(TPlatform& platform, const std::string& path, TUpdateScript& script) {
+    std::unique_ptr<TFileStream> file;
+    try {
+        file = platform.OpenFile(path, TOpenMode::ReadShared);
+    } catch (const EInOutError&) {
+        // A missing script is not reported here: its empty fifth line is.
+    }
+    TEmptyStream empty;
+    TTextReader reader(file ? static_cast<TStream&>(*file) : empty);
+
+    script.FileEntries.clear();
+    script.ProgramName = reader.ReadLine();
+    script.ProgramVersion = reader.ReadLine();
+    script.Company = reader.ReadLine();
+    script.ProgramFile = reader.ReadLine();
+    script.ReservedDateTime = StrToDateTime(reader.ReadLine());
+    script.ReservedDateText = reader.ReadLine();
+    script.ReservedFlagText = reader.ReadLine();
+
+    // The end is tested only before an entry: a short last entry reads its
+    // missing lines as empty, and an empty date line then fails.
+    while (!reader.Eof()) {
+        TFileEntry& entry = script.FileEntries.emplace_back();
+        entry.SourceName = reader.ReadLine();
+        entry.TargetName = reader.ReadLine();
+        entry.Mode = reader.ReadLine();
+        entry.FileDate = StrToDateTime(reader.ReadLine());
+        entry.TargetDir = reader.ReadLine();
+    }
+}
+
+std::string AdjustLineBreaks(const std::string& text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\0') break;  // the memo's text ends at a zero byte
+        if (c == '\r') {
+            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            out += "\r\n";
+        } else if (c == '\n') {
+            out += "\r\n";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool LoadNotes(TPlatform& platform, const std::string& path, std::string& text) {
+    if (!platform.FileExists(path)) return false;
+    const std::unique_ptr<TFileStream> file = platform.OpenFile(path, TOpenMode::ReadShared);
+    std::string raw;
+    char buffer[16384];
+    while (const size_t got = file->Read(buffer, sizeof buffer)) raw.append(buffer, got);
+    text = AdjustLineBreaks(raw);
+    return true;
+}
+
+}  // namespace oup
