@@ -15,3 +15,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+
+# Link zlib statically: the import library next to it would make the program
+# depend on zlib1.dll, which Windows does not ship.
+set(ZLIB_USE_STATIC_LIBS ON)

@@ -1,0 +1,237 @@
+// The platform on Windows: the real Win32 calls, always the A functions, so
+// paths and names stay 8-bit text in the ANSI code page end to end.
+#include <cstring>
+#include <vector>
+
+#include "common/DateTime.h"
+#include "common/Errors.h"
+#include "platform/Platform.h"
+#include "platform/win32/Handle.h"
+#include "platform/win32/WinApi.h"
+
+namespace oup {
+namespace {
+
+using win32::TFileHandle;
+using win32::TFindHandle;
+using win32::TNetEnumHandle;
+
+// The system's own words for an error code, as an error message shows them:
+// without the line break and the full stop that Windows puts at the end.
+std::string SystemErrorText(DWORD code) {
+    char* text = nullptr;
+    const DWORD length = ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message;
+    if (length != 0 && text) message.assign(text, length);
+    if (text) ::LocalFree(text);
+    while (!message.empty() &&
+           (static_cast<unsigned char>(message.back()) <= ' ' || message.back() == '.'))
+        message.pop_back();
+    if (message.empty()) message = "System error " + std::to_string(code);
+    return message;
+}
+
+// Last-write time of a directory entry as a local DOS date-time; 0 when the
+// time does not fit the DOS range (before 1980 or after 2107).
+int32_t DosFromFileTime(const FILETIME& utc) {
+    FILETIME local;
+    WORD date = 0, time = 0;
+    if (!::FileTimeToLocalFileTime(&utc, &local) || !::FileTimeToDosDateTime(&local, &date, &time))
+        return 0;
+    return static_cast<int32_t>((static_cast<uint32_t>(date) << 16) | time);
+}
+
+class TWin32File : public TFileStream {
+public:
+    explicit TWin32File(TFileHandle handle) : handle_(std::move(handle)) {}
+
+    size_t Read(void* buffer, size_t count) override {
+        DWORD got = 0;
+        const DWORD want = count > MAXDWORD ? MAXDWORD : static_cast<DWORD>(count);
+        if (!::ReadFile(handle_.Get(), buffer, want, &got, nullptr)) return 0;
+        return got;
+    }
+
+    size_t Write(const void* buffer, size_t count) override {
+        DWORD put = 0;
+        const DWORD want = count > MAXDWORD ? MAXDWORD : static_cast<DWORD>(count);
+        if (!::WriteFile(handle_.Get(), buffer, want, &put, nullptr)) return 0;
+        return put;
+    }
+
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+        const DWORD method = origin == TSeekOrigin::soBeginning ? FILE_BEGIN
+                             : origin == TSeekOrigin::soCurrent ? FILE_CURRENT
+                                                                : FILE_END;
+        LONG high = static_cast<LONG>(offset >> 32);
+        // INVALID_SET_FILE_POINTER is also a valid low half of a large
+        // position; only the last error tells the two apart.
+        ::SetLastError(NO_ERROR);
+        const DWORD low = ::SetFilePointer(handle_.Get(), static_cast<LONG>(offset & 0xFFFFFFFF),
+                                           &high, method);
+        if (low == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR) return -1;
+        return (static_cast<int64_t>(high) << 32) | low;
+    }
+
+    bool SetLastWriteDos(int32_t dosDateTime) override {
+        if (!IsValidDos(dosDateTime)) return false;
+        const auto dos = static_cast<uint32_t>(dosDateTime);
+        FILETIME local, utc;
+        if (!::DosDateTimeToFileTime(static_cast<WORD>(dos >> 16), static_cast<WORD>(dos & 0xFFFF),
+                                     &local) ||
+            !::LocalFileTimeToFileTime(&local, &utc))
+            return false;
+        // Only the last-write time changes; creation and access times stay.
+        return ::SetFileTime(handle_.Get(), nullptr, nullptr, &utc) != 0;
+    }
+
+    bool Truncate() override { return ::SetEndOfFile(handle_.Get()) != 0; }
+
+private:
+    TFileHandle handle_;
+};
+
+class TWin32Platform : public TPlatform {
+public:
+    bool FindFiles(const std::string& pattern,
+                   const std::function<bool(const TSearchRec&)>& onEntry) override {
+        WIN32_FIND_DATAA data;
+        TFindHandle find(::FindFirstFileA(pattern.c_str(), &data));
+        if (!find) return false;
+        do {
+            TSearchRec r;
+            r.Name = data.cFileName;
+            r.Attr = data.dwFileAttributes;
+            r.Size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+            r.Time = DosFromFileTime(data.ftLastWriteTime);
+            if (!onEntry(r)) break;
+        } while (::FindNextFileA(find.Get(), &data));
+        return true;
+    }
+
+    std::unique_ptr<TFileStream> OpenFile(const std::string& path, TOpenMode mode) override {
+        DWORD access = GENERIC_READ;
+        DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+        DWORD disposition = OPEN_EXISTING;
+        switch (mode) {
+            case TOpenMode::ReadShared:
+                break;
+            case TOpenMode::WriteShared:
+                access = GENERIC_WRITE;
+                break;
+            case TOpenMode::ReadWriteShared:
+                access = GENERIC_READ | GENERIC_WRITE;
+                break;
+            case TOpenMode::Create:
+                // A file being written is nobody else's business until it is done.
+                access = GENERIC_READ | GENERIC_WRITE;
+                share = 0;
+                disposition = CREATE_ALWAYS;
+                break;
+        }
+        TFileHandle handle(::CreateFileA(path.c_str(), access, share, nullptr, disposition,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!handle) {
+            const DWORD error = ::GetLastError();
+            throw EFOpenError(FormatMessage(kCannotOpenFileText, {path, SystemErrorText(error)}));
+        }
+        return std::make_unique<TWin32File>(std::move(handle));
+    }
+
+    uint32_t GetAttributes(const std::string& path) override {
+        return ::GetFileAttributesA(path.c_str());
+    }
+    bool CreateDir(const std::string& path) override {
+        return ::CreateDirectoryA(path.c_str(), nullptr) != 0;
+    }
+    bool RemoveDir(const std::string& path) override {
+        return ::RemoveDirectoryA(path.c_str()) != 0;
+    }
+    bool DeleteFile(const std::string& path) override { return ::DeleteFileA(path.c_str()) != 0; }
+    bool CopyFile(const std::string& source, const std::string& target,
+                  bool failIfExists) override {
+        return ::CopyFileA(source.c_str(), target.c_str(), failIfExists) != 0;
+    }
+    bool MoveFileReplace(const std::string& source, const std::string& target) override {
+        return ::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    }
+
+    std::string GetTempDir() override {
+        char buffer[256];
+        const DWORD n = ::GetTempPathA(sizeof buffer, buffer);
+        // 0 is a failure; a result not below the size is the room it would need.
+        return n == 0 || n >= sizeof buffer ? std::string() : std::string(buffer, n);
+    }
+    std::string GetWindowsDir() override {
+        char buffer[MAX_PATH];
+        return Fixed(buffer, ::GetWindowsDirectoryA(buffer, sizeof buffer), sizeof buffer);
+    }
+    std::string GetSystemDir() override {
+        char buffer[MAX_PATH];
+        return Fixed(buffer, ::GetSystemDirectoryA(buffer, sizeof buffer), sizeof buffer);
+    }
+
+    unsigned GetDriveType(const std::string& root) override {
+        return ::GetDriveTypeA(root.c_str());
+    }
+
+    std::vector<std::string> ConnectedDiskResources() override {
+        std::vector<std::string> names;
+        HANDLE opened = nullptr;
+        if (::WNetOpenEnumA(RESOURCE_CONNECTED, RESOURCETYPE_DISK, 0, nullptr, &opened) !=
+            NO_ERROR)
+            return names;
+        TNetEnumHandle enumeration(opened);
+        // One call into one zeroed buffer: what does not fit is left out.
+        std::vector<NETRESOURCEA> buffer(16384 / sizeof(NETRESOURCEA) + 1);
+        std::memset(buffer.data(), 0, buffer.size() * sizeof(NETRESOURCEA));
+        DWORD count = 0xFFFFFFFF;
+        DWORD size = 16384;
+        if (::WNetEnumResourceA(enumeration.Get(), &count, buffer.data(), &size) != NO_ERROR)
+            return names;
+        // The strings lie in the same buffer behind the records.
+        for (DWORD i = 0; i < count && i < buffer.size(); ++i)
+            names.emplace_back(buffer[i].lpRemoteName ? buffer[i].lpRemoteName : "");
+        return names;
+    }
+
+    std::string ModulePath() override {
+        std::vector<char> buffer(MAX_PATH);
+        for (;;) {
+            const DWORD n = ::GetModuleFileNameA(nullptr, buffer.data(),
+                                                 static_cast<DWORD>(buffer.size()));
+            if (n == 0) return std::string();
+            if (n < buffer.size()) return std::string(buffer.data(), n);
+            if (buffer.size() >= 32768) return std::string();  // no longer path exists
+            buffer.resize(buffer.size() * 2);
+        }
+    }
+
+    const uint8_t* ModuleBase() override {
+        return reinterpret_cast<const uint8_t*>(::GetModuleHandleA(nullptr));
+    }
+
+    std::string AnsiUpperCase(const std::string& text) override {
+        std::string out = text;
+        if (!out.empty()) ::CharUpperBuffA(out.data(), static_cast<DWORD>(out.size()));
+        return out;
+    }
+
+private:
+    // A directory from a call that writes into a fixed buffer and returns its
+    // length, 0 on failure, or the room it would need when the buffer is short.
+    static std::string Fixed(const char* buffer, UINT length, size_t room) {
+        return length == 0 || length >= room ? std::string() : std::string(buffer, length);
+    }
+};
+
+}  // namespace
+
+TPlatform& SystemPlatform() {
+    static TWin32Platform platform;
+    return platform;
+}
+
+}  // namespace oup
