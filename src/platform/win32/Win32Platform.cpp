@@ -69,8 +69,8 @@ public:
         // INVALID_SET_FILE_POINTER is also a valid low half of a large
         // position; only the last error tells the two apart.
         ::SetLastError(NO_ERROR);
-        const DWORD low = ::SetFilePointer(handle_.Get(), static_cast<LONG>(offset & 0xFFFFFFFF),
-                                           &high, method);
+        const DWORD low =
+            ::SetFilePointer(handle_.Get(), static_cast<LONG>(offset & 0xFFFFFFFF), &high, method);
         if (low == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR) return -1;
         return (static_cast<int64_t>(high) << 32) | low;
     }
@@ -180,8 +180,7 @@ public:
     std::vector<std::string> ConnectedDiskResources() override {
         std::vector<std::string> names;
         HANDLE opened = nullptr;
-        if (::WNetOpenEnumA(RESOURCE_CONNECTED, RESOURCETYPE_DISK, 0, nullptr, &opened) !=
-            NO_ERROR)
+        if (::WNetOpenEnumA(RESOURCE_CONNECTED, RESOURCETYPE_DISK, 0, nullptr, &opened) != NO_ERROR)
             return names;
         TNetEnumHandle enumeration(opened);
         // One call into one zeroed buffer: what does not fit is left out.
@@ -200,8 +199,8 @@ public:
     std::string ModulePath() override {
         std::vector<char> buffer(MAX_PATH);
         for (;;) {
-            const DWORD n = ::GetModuleFileNameA(nullptr, buffer.data(),
-                                                 static_cast<DWORD>(buffer.size()));
+            const DWORD n =
+                ::GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
             if (n == 0) return std::string();
             if (n < buffer.size()) return std::string(buffer.data(), n);
             if (buffer.size() >= 32768) return std::string();  // no longer path exists

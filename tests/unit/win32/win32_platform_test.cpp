@@ -64,8 +64,8 @@ protected:
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(h) << "cannot write " << name;
         DWORD put = 0;
-        ASSERT_TRUE(::WriteFile(h.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &put,
-                                nullptr));
+        ASSERT_TRUE(
+            ::WriteFile(h.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr));
         h.Reset();
         ASSERT_TRUE(::SetFileAttributesA(Path(name).c_str(), attributes));
     }
@@ -144,10 +144,10 @@ TEST_F(Win32PlatformTest, WildcardsMatchAsThePortableMatcherDoes) {
                                             "a.b.c",      "readme.txt",     "read.me",
                                             "x",          "ledgerX.exe"};
     for (const auto& f : files) Put(f, f);
-    const std::vector<std::string> masks = {"*",       "*.*",        "ledger.exe", "LEDGER.EXE",
-                                            "led?er.*", "Ledger.*",  "*.exe",      "*.EXE*",
-                                            "?",        "??????.???", "read*",     "*.?",
-                                            "a.*.c",    "*er*",      "ledger?.exe", "nomatch*"};
+    const std::vector<std::string> masks = {"*",        "*.*",        "ledger.exe",  "LEDGER.EXE",
+                                            "led?er.*", "Ledger.*",   "*.exe",       "*.EXE*",
+                                            "?",        "??????.???", "read*",       "*.?",
+                                            "a.*.c",    "*er*",       "ledger?.exe", "nomatch*"};
     for (const auto& mask : masks) {
         std::set<std::string> fromSystem;
         for (const auto& [name, r] : Search(mask))
@@ -394,9 +394,14 @@ TEST_F(Win32PlatformTest, AnsiUpperCaseFollowsTheCodePage) {
     EXPECT_EQ("LEDGER.EXE 3\\X", p.AnsiUpperCase("ledger.exe 3\\x"));
     EXPECT_EQ("", p.AnsiUpperCase(""));
     if (::GetACP() == 1252) {
-        const std::string norwegian = "bl\xE5" "b\xE6r \xF8l \xFF";
+        const std::string norwegian =
+            "bl\xE5"
+            "b\xE6r \xF8l \xFF";
         EXPECT_EQ(UpperCase1252(norwegian), p.AnsiUpperCase(norwegian));
-        EXPECT_EQ("BL\xC5" "B\xC6R \xD8L \x9F", p.AnsiUpperCase(norwegian));
+        EXPECT_EQ(
+            "BL\xC5"
+            "B\xC6R \xD8L \x9F",
+            p.AnsiUpperCase(norwegian));
     }
 }
 
