@@ -75,6 +75,27 @@ std::string TFakeMachine::Key(const std::string& path) {
     std::string k;
     k.reserve(path.size());
     for (char c : path) k += (c == '/') ? '\\' : c;
+    // Windows resolves "." and ".." parts before it touches a file, so a
+    // path that climbs out of a directory reaches what it names.
+    if (k.find("\\.") != std::string::npos) {
+        std::vector<std::string> parts;
+        size_t start = 0;
+        const bool unc = k.compare(0, 2, "\\\\") == 0;
+        if (unc) start = 2;
+        for (size_t i = start; i <= k.size(); ++i) {
+            if (i == k.size() || k[i] == '\\') {
+                const std::string part = k.substr(start, i - start);
+                if (part == "..") {
+                    if (parts.size() > 1) parts.pop_back();
+                } else if (part != ".") {
+                    parts.push_back(part);
+                }
+                start = i + 1;
+            }
+        }
+        k = unc ? "\\\\" : "";
+        for (size_t i = 0; i < parts.size(); ++i) k += (i ? "\\" : "") + parts[i];
+    }
     while (k.size() > 2 && k.back() == '\\') k.pop_back();
     return AsciiUpperCase(k);
 }

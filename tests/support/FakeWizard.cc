@@ -1,6 +1,7 @@
 #include "support/FakeWizard.h"
 
 #include "package/PackageWriter.h"
+#include "support/PackageKit.h"
 
 namespace oup::test {
 
@@ -36,13 +37,21 @@ TFakeWizard::TFakeWizard(std::vector<std::string> args) : Args(std::move(args)) 
     Machine.AddDrive('C');
     Machine.AddDir("C:\\TEMP");
     Machine.AddDir("C:\\WINDOWS\\SYSTEM32");
-    Machine.AddFile("C:\\oupdate.exe", "MZ");
+    InstallExecutable();
     Services.OnClose = [this] {
         if (update_) update_->FormClose();
     };
 }
 
 TFakeWizard::~TFakeWizard() = default;
+
+void TFakeWizard::InstallExecutable(const std::vector<uint8_t>& appended) {
+    Machine.ModuleHeaders = PeHeaders({{0x400, 0x200}});
+    std::string image(Machine.ModuleHeaders.begin(), Machine.ModuleHeaders.end());
+    image.resize(0x600, '\0');
+    image.append(appended.begin(), appended.end());
+    Machine.AddFile(Machine.ModuleFile, image);
+}
 
 TUpdate& TFakeWizard::Create() {
     TWizardControls c;
@@ -115,6 +124,7 @@ void AddText(TPackageWriter& writer, const std::string& name, const std::string&
 }  // namespace
 
 void WritePackage(TFakeMachine& machine, const std::string& path, const TTestPackage& package) {
+    machine.AddDir(ExcludeTrailingBackslash(ExtractFilePath(path)));
     TPackageWriter writer(machine, path);
     AddText(writer, "oupdate.inf", Join(package.Script));
     if (!package.NoNotes) AddText(writer, "oupdate.mem", package.Notes);

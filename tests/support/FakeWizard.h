@@ -61,7 +61,10 @@ public:
         return true;
     }
     void SetCursor(TCursorKind cursor) override { Cursor = cursor; }
-    void ProcessPaintMessages() override { ++PaintPumps; }
+    void ProcessPaintMessages() override {
+        ++PaintPumps;
+        if (OnPaintPump) OnPaintPump();
+    }
     void Close() override {
         ++Closes;
         if (OnClose) OnClose();
@@ -74,6 +77,7 @@ public:
     TCursorKind Cursor = TCursorKind::crDefault;
     int Pumps = 0, PaintPumps = 0, Closes = 0;
     std::function<void()> OnPump;   // runs inside ProcessMessages (a click, a close)
+    std::function<void()> OnPaintPump;  // runs inside ProcessPaintMessages (the update run)
     std::function<void()> OnClose;  // set by TFakeWizard: runs FormClose
 };
 
@@ -82,6 +86,10 @@ class TFakeWizard {
 public:
     explicit TFakeWizard(std::vector<std::string> args = {"C:\\oupdate.exe"});
     ~TFakeWizard();
+
+    // Makes C:\oupdate.exe a PE image of 0x600 bytes with these bytes
+    // appended (none: a plain updater that looks for a package file).
+    void InstallExecutable(const std::vector<uint8_t>& appended = {});
 
     // Builds the TUpdate (FormCreate runs); call after setting up Machine.
     TUpdate& Create();
