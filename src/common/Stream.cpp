@@ -57,7 +57,10 @@ int64_t Reposition(int64_t offset, TSeekOrigin origin, size_t position, size_t s
     if (origin == TSeekOrigin::soCurrent) base = static_cast<int64_t>(position);
     if (origin == TSeekOrigin::soEnd) base = static_cast<int64_t>(size);
     const int64_t target = base + offset;
-    return target < 0 ? -1 : target;
+    // A position the size_t cannot hold (past 4 GiB on 32-bit) is refused
+    // rather than wrapped to a small one.
+    if (target < 0 || static_cast<uint64_t>(target) > SIZE_MAX) return -1;
+    return target;
 }
 }  // namespace
 

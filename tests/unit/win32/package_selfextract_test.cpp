@@ -20,7 +20,7 @@ namespace {
 std::string Quote(const std::string& s) { return "\"" + s + "\""; }
 
 // Runs a program with its output into outFile; returns its exit code.
-DWORD Run(const std::string& commandLine, const std::string& outFile) {
+DWORD RunProgram(const std::string& commandLine, const std::string& outFile) {
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
     HANDLE out = ::CreateFileA(outFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -92,7 +92,7 @@ TEST(SelfExtract, AppendedPackageIsRestoredFromTheRunningExecutable) {
     // The stripped test program carries nothing behind its image yet.
     ASSERT_EQ(p.QueryFileSize(selfextract), static_cast<int64_t>(*ImageEndOfFile(p, selfextract)));
     const std::string self = dir + "self.exe";
-    ASSERT_EQ(0u, Run(Quote(oupack) + " append " + Quote(selfextract) + " " + Quote(package) + " -o " +
+    ASSERT_EQ(0u, RunProgram(Quote(oupack) + " append " + Quote(selfextract) + " " + Quote(package) + " -o " +
                           Quote(self),
                       dir + "append.log"))
         << ReadAll(p, dir + "append.log");
@@ -100,7 +100,7 @@ TEST(SelfExtract, AppendedPackageIsRestoredFromTheRunningExecutable) {
     ASSERT_EQ(exeBytes + ReadAll(p, package), ReadAll(p, self));
 
     const std::string out = dir + "out";
-    const DWORD code = Run(Quote(self) + " " + Quote(out), dir + "self.log");
+    const DWORD code = RunProgram(Quote(self) + " " + Quote(out), dir + "self.log");
     const std::string log = ReadAll(p, dir + "self.log");
     ASSERT_EQ(0u, code) << log;
     // Found through the mapped headers, which agree with the file's.
@@ -114,7 +114,7 @@ TEST(SelfExtract, AppendedPackageIsRestoredFromTheRunningExecutable) {
 #ifdef OUP_OUPDATE_EXE
     // The real updater takes a package the same way.
     const std::string oupdate = Native(OUP_OUPDATE_EXE), update = dir + "self-update.exe";
-    ASSERT_EQ(0u, Run(Quote(oupack) + " append " + Quote(oupdate) + " " + Quote(package) + " -o " +
+    ASSERT_EQ(0u, RunProgram(Quote(oupack) + " append " + Quote(oupdate) + " " + Quote(package) + " -o " +
                           Quote(update),
                       dir + "append2.log"))
         << ReadAll(p, dir + "append2.log");
