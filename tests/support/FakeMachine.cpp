@@ -177,6 +177,10 @@ void TFakeMachine::FailWritesAfter(const std::string& path, size_t bytes) {
     Find(path)->Data->WriteLimit = bytes;
 }
 
+void TFakeMachine::SetDiskSpace(char drive, size_t bytes) {
+    diskSpace_[static_cast<char>(std::toupper(static_cast<unsigned char>(drive)))] = bytes;
+}
+
 bool TFakeMachine::Exists(const std::string& path) const { return Find(path) != nullptr; }
 
 std::string TFakeMachine::Content(const std::string& path) const {
@@ -308,9 +312,19 @@ bool TFakeMachine::CopyFile(const std::string& source, const std::string& target
     if (t && (failIfExists || t->Locked || (t->Attr & faDirectory) || (t->Attr & faReadOnly)))
         return false;
     if (!t && !ParentIsDir(Key(target))) return false;
-    if (t && t->Data->WriteLimit < s->Data->Bytes.size()) {
+    size_t limit = t ? t->Data->WriteLimit : SIZE_MAX;
+    const std::string targetKey = Key(target);
+    if (targetKey.size() >= 2 && targetKey[1] == ':') {
+        auto space = diskSpace_.find(targetKey[0]);
+        if (space != diskSpace_.end()) limit = std::min(limit, space->second);
+    }
+    if (limit < s->Data->Bytes.size()) {
         // The disk fills up part-way: what was written stays, as with a real copy.
-        t->Data->Bytes.assign(s->Data->Bytes.begin(), s->Data->Bytes.begin() + t->Data->WriteLimit);
+        if (!t) {
+            AddFile(target, "", s->Data->Time, s->Attr);
+            t = Find(target);
+        }
+        t->Data->Bytes.assign(s->Data->Bytes.begin(), s->Data->Bytes.begin() + limit);
         return false;
     }
     const std::vector<uint8_t> bytes = s->Data->Bytes;

@@ -31,6 +31,9 @@ public:
     void Lock(const std::string& path, bool locked = true);
     // Writes to this file fail once it holds this many bytes (a full disk).
     void FailWritesAfter(const std::string& path, size_t bytes);
+    // A copy onto this drive writes at most this many bytes of the file and
+    // then fails, whether the target is new or not (a nearly full disk).
+    void SetDiskSpace(char drive, size_t bytes);
 
     // --- inspecting it ---
     bool Exists(const std::string& path) const;
@@ -91,6 +94,7 @@ private:
 
     std::map<std::string, TNode> nodes_;  // by upper-cased path without trailing '\'
     std::map<char, unsigned> driveTypes_;
+    std::map<char, size_t> diskSpace_;  // by upper-case drive letter
     std::vector<std::string> resources_;
     int openFiles_ = 0;
 };
