@@ -1,0 +1,137 @@
+// Unattended mode (/S) end to end on a fake machine: the exit status, the
+// log an administrator reads, and volumes found without anyone to ask.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "package/PackageWriter.h"
+#include "support/FakeWizard.h"
+#include "support/PackageKit.h"
+
+namespace oup::test {
+namespace {
+
+using TNames = std::vector<std::string>;
+const char* kPackage = "C:\\pkg\\ledger.oup";
+const char* kLog = "C:\\update.log";
+
+TTestPackage Ledger(const std::string& exeContent = "new ledger") {
+    TTestPackage p;
+    p.Script = StandardScript();
+    p.Language = StandardLanguage();
+    p.Payload = {{"file0.dat", exeContent}, {"readme.txt", "read me"}};
+    return p;
+}
+
+// The package in volumes of at most volumeSize bytes; returns their paths.
+TNames WriteVolumes(TFakeMachine& m, const TTestPackage& p, int64_t volumeSize) {
+    TPackageWriterOptions options;
+    options.VolumeSize = volumeSize;
+    m.AddDir(ExtractFilePath(kPackage));
+    TPackageWriter writer(m, kPackage, options);
+    auto add = [&](const std::string& name, std::string text) {
+        TMemoryStream content(std::vector<uint8_t>(text.begin(), text.end()));
+        writer.AddEntry("d:\\pack\\" + name, TFakeMachine::kDefaultTime, content);
+    };
+    auto join = [](const TNames& lines) {
+        std::string out;
+        for (const std::string& l : lines) out += l + "\r\n";
+        return out;
+    };
+    add("oupdate.inf", join(p.Script));
+    add("english.ln_", join(p.Language));
+    for (const auto& [name, content] : p.Payload) add(name, content);
+    return writer.Finish();
+}
+
+class Unattended : public ::testing::Test {
+protected:
+    Unattended() {
+        w.Machine.AddDrive('D');
+        w.Machine.AddFile("C:\\Apps\\Ledger\\ledger.exe", "old ledger");
+        w.Machine.AddFile("C:\\Apps\\Ledger\\readme.txt", "old readme");
+        w.Machine.AddFile("D:\\Ledger\\ledger.exe", "old ledger");
+    }
+    int Run(TNames options) {
+        options.insert(options.begin(), "C:\\oupdate.exe");
+        return RunUnattended(w.Machine, ParseCommandLine(options));
+    }
+    TNames LogLines() {
+        const std::string text = w.Machine.Exists(kLog) ? w.Machine.Content(kLog) : "";
+        TNames lines;
+        for (size_t from = 0, at; (at = text.find("\r\n", from)) != std::string::npos; from = at + 2)
+            lines.push_back(text.substr(from, at - from));
+        return lines;
+    }
+    bool Logged(const std::string& line) {
+        const TNames lines = LogLines();
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+    TFakeWizard w;
+};
+
+TEST_F(Unattended, InstallsIntoEveryInstallationAndLogsEachDecision) {
+    WritePackage(w.Machine, kPackage, Ledger());
+    w.Machine.AddFile(kLog, "earlier run\r\n");
+    EXPECT_EQ(ecSuccess, Run({"/s", "/Log=C:\\update.log", kPackage}));
+
+    const int32_t exeDate = DateTimeToDos(StrToDateTime("28.02.2005 16:55:44"));
+    for (const char* exe : {"C:\\Apps\\Ledger\\ledger.exe", "D:\\Ledger\\ledger.exe"}) {
+        EXPECT_EQ("new ledger", w.Machine.Content(exe));
+        EXPECT_EQ(exeDate, w.Machine.Time(exe));
+    }
+    EXPECT_EQ("read me", w.Machine.Content("C:\\Apps\\Ledger\\readme.txt"));
+    EXPECT_FALSE(w.Machine.Exists("D:\\Ledger\\readme.txt"));
+
+    EXPECT_EQ("earlier run", LogLines().at(0));
+    for (const char* line :
+         {"Package C:\\pkg\\ledger.oup", "Searching C:", "Searching D:", "Found C:\\Apps\\Ledger",
+          "Found D:\\Ledger", "Installed C:\\Apps\\Ledger\\ledger.exe",
+          "Installed C:\\Apps\\Ledger\\readme.txt", "Installed D:\\Ledger\\ledger.exe",
+          "Skipped D:\\Ledger\\readme.txt: missing (\"Update if present\")"})
+        EXPECT_TRUE(Logged(line)) << line;
+    // The work directory goes when the run ends.
+    for (const std::string& path : w.Machine.AllPaths())
+        EXPECT_EQ(std::string::npos, path.find("oupdate-")) << path;
+}
+
+TEST_F(Unattended, ExitStatusTellsWhatHappened) {
+    // No package at all, one that is not there, one that is no package.
+    EXPECT_EQ(ecNoPackage, Run({"/S", "/LOG=C:\\update.log"}));
+    EXPECT_TRUE(Logged("Error: No update package was given."));
+    EXPECT_EQ(ecNoPackage, Run({"/S", "C:\\pkg\\none.oup"}));
+    w.Machine.AddFile("C:\\pkg\\junk.oup", "this is no package");
+    EXPECT_EQ(ecNoPackage, Run({"/S", "C:\\pkg\\junk.oup"}));
+    WritePackage(w.Machine, kPackage, Ledger());
+    EXPECT_EQ(ecNoPackage, Run({"/S", kPackage, "/LOG=C:\\missing\\dir\\update.log"}));
+
+    // Roots given: only those are searched, here with nothing to find.
+    w.Machine.AddDrive('E');
+    EXPECT_EQ(ecNoInstallation, Run({"/S", kPackage, "/DIR=E:\\", "/LOG=C:\\update.log"}));
+    EXPECT_TRUE(Logged("Searching E:"));
+    EXPECT_TRUE(Logged("No installation found"));
+    EXPECT_EQ("old ledger", w.Machine.Content("D:\\Ledger\\ledger.exe"));
+
+    // A program that runs holds its file: the rest still goes in.
+    w.Machine.AddFile("D:\\Ledger\\readme.txt", "old readme");
+    w.Machine.Lock("D:\\Ledger\\ledger.exe");
+    EXPECT_EQ(ecFailures, Run({"/S", kPackage, "/DIR=E:;D:\\Ledger", "/LOG=C:\\update.log"}));
+    EXPECT_TRUE(Logged("Could not update the file D:\\Ledger\\ledger.exe"));
+    EXPECT_EQ("old ledger", w.Machine.Content("D:\\Ledger\\ledger.exe"));
+    EXPECT_EQ("read me", w.Machine.Content("D:\\Ledger\\readme.txt"));
+    EXPECT_EQ("old ledger", w.Machine.Content("C:\\Apps\\Ledger\\ledger.exe"));  // not a root
+}
+
+TEST_F(Unattended, FurtherVolumesAreTakenWhenTheyLieBesideTheFirst) {
+    const TNames volumes = WriteVolumes(w.Machine, Ledger(NoiseBytes(40000)), 20000);
+    ASSERT_GE(volumes.size(), 2u);
+    EXPECT_EQ(ecSuccess, Run({"/S", kPackage, "/LOG=C:\\update.log"}));
+    EXPECT_EQ(NoiseBytes(40000), w.Machine.Content("D:\\Ledger\\ledger.exe"));
+
+    w.Machine.DeleteFile(volumes.back());
+    EXPECT_EQ(ecNoPackage, Run({"/S", kPackage, "/LOG=C:\\update.log"}));
+    EXPECT_TRUE(Logged("Missing volume " + volumes.back()));
+}
+
+}  // namespace
+}  // namespace oup::test
