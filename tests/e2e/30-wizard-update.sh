@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# The whole job through the wizard's window under Wine and Xvfb, driven with
+# keys as a user would: Enter (page 1 -> 2), Enter (Start: the search, page 3),
+# Enter (Update: page 4 runs the update, page 5), Esc (Close). The same
+# installations as 20-unattended.sh on the mapped drives M: and N: must end
+# up with every file and the script's dates, the /LOG file must tell the
+# same story, and the exit status must be 0. Screenshots of pages 1, 2, 3
+# and 5 go to $OUP_BUILD_WIN/e2e/.
+#
+# Environment (scripts/test.sh exports it): OUP_BUILD_WIN, OUP_BUILD_HOST,
+# WINEPREFIX.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/../.." && pwd)
+if [[ -z ${OUP_E2E_DISPLAY:-} ]]; then
+    exec env OUP_E2E_DISPLAY=1 timeout 900 \
+        xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" "$0" "$@"
+fi
+
+: "${OUP_BUILD_WIN:=$root/build/windows}"
+work=$OUP_BUILD_WIN/e2e/wizard-update-work
+# shellcheck source=abacus-fixture.bash
+source "$root/tests/e2e/abacus-fixture.bash"
+
+for f in "$exe" "$oupack"; do
+    [[ -f $f ]] || { echo "30-wizard-update: missing $f (build both presets first)" >&2; exit 1; }
+done
+
+cleanup() {
+    [[ -n ${pid:-} ]] && kill "$pid" 2>/dev/null
+    fixture_end
+    rm -rf "${cdir:-/nonexistent}"
+}
+trap cleanup EXIT
+fixture_begin
+
+cdir=$WINEPREFIX/drive_c/oup-e2e-wizard-update
+win='C:\oup-e2e-wizard-update'
+rm -rf "$cdir"
+mkdir -p "$cdir"
+cp "$exe" "$cdir/oupdate.exe"
+src=$work/src
+make_source "$src"
+"$oupack" create -o "$cdir/abacus.oup" "$src"/* >/dev/null
+make_installations
+log=$cdir/wizard.log
+
+# wait_for SECONDS TEST...: polls until the test holds; false on timeout or
+# when the program has ended.
+wait_for() {
+    local seconds=$1
+    shift
+    for ((i = 0; i < seconds * 4; i++)); do
+        "$@" && return 0
+        kill -0 "$pid" 2>/dev/null || return 1
+        sleep 0.25
+    done
+    return 1
+}
+window_shown() { xdotool search --onlyvisible --name '^Ostrel Update 2002$' >/dev/null 2>&1; }
+logged() { [[ -f $log ]] && log_has "$log" "$1"; }
+shot() {
+    sleep 1  # let the page finish painting
+    import -window root "$out/wizard-update-page$1.png"
+    expect "screenshot of page $1" test -s "$out/wizard-update-page$1.png"
+}
+key() {
+    local id
+    id=$(xdotool search --onlyvisible --name '^Ostrel Update 2002$' | head -1)
+    xdotool windowfocus --sync "$id" 2>/dev/null || true
+    xdotool key --window "$id" "$1" 2>/dev/null || xdotool key "$1"
+}
+
+wine "$win\\oupdate.exe" "$win\\abacus.oup" "/LOG=$win\\wizard.log" >"$out/wizard-update.wine.log" 2>&1 &
+pid=$!
+status=
+if wait_for 180 window_shown; then
+    shot 1
+    key Return
+    shot 2
+    key Return  # Start
+    if wait_for 300 logged "Search finished: 2 installation(s) found"; then
+        shot 3
+        key Return  # Update
+        if wait_for 300 logged "Update finished: 6 installed, 0 failed"; then
+            shot 5
+        else
+            fail "the update did not finish (see $log)"
+        fi
+    else
+        fail "the search did not finish with two installations (see $log)"
+    fi
+    key Escape
+    wait_for 60 false || true  # until the program has ended
+fi
+if kill -0 "$pid" 2>/dev/null; then
+    fail "the wizard did not end"
+    kill "$pid" 2>/dev/null || true
+fi
+status=0
+wait "$pid" || status=$?
+pid=
+[[ -f $log ]] && cp "$log" "$out/wizard-update.log"
+
+expect "exit status $status, want 0" test "$status" = 0
+installed_everywhere wizard
+for line in 'Found M:\Apps\Abacus' 'Found N:\Abacus' 'Installed N:\Abacus\abacus.exe' \
+    'Skipped N:\Abacus\abacus.hlp: missing ("Update if present")'; do
+    expect "log line \"$line\"" log_has "$log" "$line"
+done
+
+echo "screenshots in $out"
+echo "wizard update: $passed passed, $failed failed"
+((failed == 0))
