@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# Shows the updater on the bundled example: builds oupdate.exe and oupack,
-# packs examples/ledger into a self-contained update, gives a Wine machine an
-# old installation of Ledger 3 on drive D:, and starts the update there.
+# Shows the updater doing its whole job on the bundled example: builds
+# oupdate.exe and oupack, packs examples/ledger into a self-contained update,
+# gives a Wine machine two old installations of Ledger 3 (on drives D: and E:,
+# folders under build/demo), runs the update, and lists the files of both
+# installations and of the Windows directories before and after, with dates.
 #
 #   scripts/demo.sh [english|norsk]      (the package's language, default english)
 #
-# With $DISPLAY set the wizard opens on that display and the script waits for
-# it to close. Without one it runs under Xvfb and saves a screenshot of the
-# first page as build/demo/screenshot.png.
+# With $DISPLAY set the wizard opens there and the script waits for it to
+# close: Next, Start, Update, Close. Without a display the update runs
+# unattended (/S). Either way it writes a log, which is shown.
 # OUP_BUILD_WIN / OUP_BUILD_TOOLS override the build directories (default
-# build/windows and build/release).
+# build/windows and build/release); OUP_SKIP_SETUP=1 skips scripts/setup.sh.
 set -euo pipefail
 
 language=${1:-english}
@@ -28,7 +30,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 
 say() { echo "demo.sh: $*"; }
 
-"$root/scripts/setup.sh"
+[ "${OUP_SKIP_SETUP:-0}" = 1 ] || "$root/scripts/setup.sh"
 
 say "building oupdate.exe ($build_win) and oupack ($build_tools)"
 cmake --preset windows -B "$build_win" >/dev/null
@@ -39,7 +41,7 @@ oupdate_exe=$build_win/src/app/win32/oupdate.exe
 oupack=$build_tools/tools/oupack/oupack
 
 say "packing examples/ledger with the $language texts"
-rm -rf "$demo/package" "$demo/drive-d"
+rm -rf "$demo/package"
 mkdir -p "$demo/package"
 cp "$root"/examples/ledger/package/* "$languages/$language.ln_" "$demo/package/"
 # Names are stored as given: pack from inside the folder so they are bare.
@@ -47,48 +49,71 @@ cp "$root"/examples/ledger/package/* "$languages/$language.ln_" "$demo/package/"
 "$oupack" append "$oupdate_exe" "$demo/ledger.oup" -o "$demo/ledger-update.exe"
 "$oupack" list "$demo/ledger-update.exe"
 
-# A machine with Ledger 3 installed on D:, and no Z: drive, which would
-# offer the whole Linux file system to the search.
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   say "creating the Wine machine in $WINEPREFIX (about half a minute)"
   rm -rf "$WINEPREFIX"
   wine wineboot -i >/dev/null 2>&1
 fi
 trap 'wineserver -k 2>/dev/null || true' EXIT
-mkdir -p "$demo/drive-d/Program Files/Ledger"
-printf 'Ledger 3.1 (old)\r\n' >"$demo/drive-d/Program Files/Ledger/ledger.exe"
-touch -d '2004-06-01 12:00' "$demo/drive-d/Program Files/Ledger/ledger.exe"
+
+# Two installations of Ledger 3.1, each a little different, and no Z:
+# drive, which would offer the whole Linux file system to the search.
+rm -rf "$demo/drive-d" "$demo/drive-e"
+d_dir=$demo/drive-d/Program\ Files/Ledger
+e_dir=$demo/drive-e/Apps/Ledger
+mkdir -p "$d_dir" "$e_dir"
+printf 'Ledger 3.1 (old)\r\n' >"$d_dir/ledger.exe"
+printf 'Ledger 3.1 help (old)\r\n' >"$d_dir/ledger.hlp"
+printf 'Ledger 3.0 (old)\r\n' >"$e_dir/ledger.exe"
+touch -d '2004-06-01 12:00' "$d_dir"/* "$e_dir"/*
 ln -sfn "$demo/drive-d" "$WINEPREFIX/dosdevices/d:"
+ln -sfn "$demo/drive-e" "$WINEPREFIX/dosdevices/e:"
 rm -f "$WINEPREFIX/dosdevices/z:"
+windows=$WINEPREFIX/drive_c/windows
+system32=$windows/system32
+[ -d "$windows/syswow64" ] && system32=$windows/syswow64  # where 32-bit programs' system32 lies
+rm -f "$system32/ledgerrt.dll" "$windows/Fonts/nordvik.fon"
 mkdir -p "$WINEPREFIX/drive_c/demo"
 cp "$demo/ledger-update.exe" "$WINEPREFIX/drive_c/demo/"
 program='C:\demo\ledger-update.exe'
 
-if [ -n "${DISPLAY:-}" ]; then
-  say "starting $program on $DISPLAY; close the wizard to end the demo"
-  wine "$program" || true
-  say "installation afterwards:"
-  ls -l "$demo/drive-d/Program Files/Ledger"
-  exit 0
-fi
-
-say "no display: starting $program under Xvfb for a screenshot"
-shot=$demo/screenshot.png
-rm -f "$shot"
-xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-  wine "$1" >/dev/null 2>&1 &
-  # The first page is up once Wine shows a window of the program.
-  for _ in $(seq 120); do
-    xdotool search --onlyvisible --class "ledger-update" >/dev/null 2>&1 && break
-    sleep 0.5
+# Every file the update may touch: both installations, and the two files
+# that go into the Windows directories.
+listing() {
+  local dir
+  for dir in "$d_dir" "$e_dir"; do
+    find "$dir" -type f -printf "%TY-%Tm-%Td %TH:%TM:%.2TS %8s  $dir/%P\n" | sort -k4
   done
-  sleep 2
-  import -window root "$2"
-  wineserver -k
-' demo "$program" "$shot"
-if [ -f "$shot" ]; then
-  say "screenshot: $shot"
+  for f in "$system32/ledgerrt.dll" "$windows/Fonts/nordvik.fon"; do
+    if [ -f "$f" ]; then
+      find "$f" -printf "%TY-%Tm-%Td %TH:%TM:%.2TS %8s  %p\n"
+    else
+      printf '%-19s %8s  %s\n' "(missing)" "" "$f"
+    fi
+  done | sed "s|$WINEPREFIX/drive_c|C:|"
+}
+show() { sed "s|$demo/drive-d|D:|; s|$demo/drive-e|E:|; s|/|\\\\|g"; }
+
+rm -f "$WINEPREFIX/drive_c/demo/update.log"
+before=$(listing)
+status=0
+if [ -n "${DISPLAY:-}" ]; then
+  say "starting $program on $DISPLAY: Next, Start, Update, then Close ends the demo"
+  wine "$program" '/LOG=C:\demo\update.log' || status=$?
 else
-  say "no screenshot was taken" >&2
-  exit 1
+  say "no display: running $program /S with a log"
+  wine "$program" /S '/LOG=C:\demo\update.log' || status=$?
 fi
+after=$(listing)
+
+say "exit status $status (0: every file due was installed, 1: some failed, 3: no installation found, 4: closed before the update)"
+if [ -f "$WINEPREFIX/drive_c/demo/update.log" ]; then
+  say "the log (C:\\demo\\update.log):"
+  tr -d '\r' <"$WINEPREFIX/drive_c/demo/update.log" | sed 's/^/    /'
+fi
+say "before the update:"
+show <<<"$before" | sed 's/^/    /'
+say "after the update (* changed):"
+while IFS= read -r line; do
+  if grep -qxF -- "$line" <<<"$before"; then echo "      $line"; else echo "    * $line"; fi
+done <<<"$after" | show
