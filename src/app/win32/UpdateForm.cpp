@@ -1,0 +1,756 @@
+#include "app/win32/UpdateForm.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/win32/Pictures.h"
+#include "common/Errors.h"
+
+namespace oup::win32 {
+
+namespace {
+
+constexpr const char* kWindowClass = "OstrelUpdateWizard";
+constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr DWORD kFormExStyle = WS_EX_WINDOWEDGE;
+constexpr int kFontPoints = 8;
+// The search animation plays the first frames of its clip only.
+constexpr int kFindComputerStopFrame = 8;
+
+// A function of a system DLL that older Windows versions lack; null there.
+template <typename TFunction>
+TFunction SystemFunction(const char* module, const char* name) {
+    const HMODULE handle = ::GetModuleHandleA(module);
+    if (!handle) return nullptr;
+    return reinterpret_cast<TFunction>(reinterpret_cast<void (*)()>(::GetProcAddress(handle, name)));
+}
+
+int WindowDpi(HWND window) {
+    using TGetDpiForWindow = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow =
+        SystemFunction<TGetDpiForWindow>("user32.dll", "GetDpiForWindow");
+    if (getDpiForWindow && window)
+        if (const UINT dpi = getDpiForWindow(window)) return static_cast<int>(dpi);
+    const TWindowDC screen(nullptr);
+    return ::GetDeviceCaps(screen.Get(), LOGPIXELSY);
+}
+
+// The outer size of a window whose client area is the given one.
+void AdjustForDpi(RECT& rect, int dpi) {
+    using TAdjustForDpi = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+    static const auto adjustForDpi =
+        SystemFunction<TAdjustForDpi>("user32.dll", "AdjustWindowRectExForDpi");
+    if (adjustForDpi && adjustForDpi(&rect, kFormStyle, FALSE, kFormExStyle, static_cast<UINT>(dpi)))
+        return;
+    ::AdjustWindowRectEx(&rect, kFormStyle, FALSE, kFormExStyle);
+}
+
+struct TFaceSearch {
+    bool Found = false;
+    bool Scalable = false;
+};
+
+int CALLBACK NoteFace(const LOGFONTA*, const TEXTMETRICA*, DWORD type, LPARAM data) {
+    auto* search = reinterpret_cast<TFaceSearch*>(data);
+    search->Found = true;
+    if (type & TRUETYPE_FONTTYPE) search->Scalable = true;
+    return 1;
+}
+
+bool FaceInstalled(HDC dc, const char* face, bool mustScale) {
+    LOGFONTA font{};
+    font.lfCharSet = DEFAULT_CHARSET;
+    std::strncpy(font.lfFaceName, face, LF_FACESIZE - 1);
+    TFaceSearch search;
+    ::EnumFontFamiliesExA(dc, &font, NoteFace, reinterpret_cast<LPARAM>(&search), 0);
+    return search.Found && (!mustScale || search.Scalable);
+}
+
+// "MS Sans Serif" is a bitmap font made for 96 dpi; at other scales it would
+// come out the wrong size or blurred, so a TrueType sans serif takes its place.
+// Systems without any of them (Wine without its fonts) get the dialog font.
+std::string ChooseFace(HDC dc, int dpi) {
+    const bool mustScale = dpi != kBaseDpi;
+    for (const char* face : {"MS Sans Serif", "Microsoft Sans Serif", "Tahoma"})
+        if (FaceInstalled(dc, face, mustScale)) return face;
+    LOGFONTA gui{};
+    if (::GetObjectA(::GetStockObject(DEFAULT_GUI_FONT), sizeof gui, &gui) && gui.lfFaceName[0])
+        return gui.lfFaceName;
+    return "MS Shell Dlg";
+}
+
+bool SameBounds(const TLayoutRect& a, const TLayoutRect& b) {
+    return a.Left == b.Left && a.Top == b.Top && a.Width == b.Width && a.Height == b.Height;
+}
+
+}  // namespace
+
+TUpdateForm::TUpdateForm(HINSTANCE instance, TPlatform& platform, TCommandLine commandLine,
+                         TFormOptions options)
+    : instance_(instance),
+      platform_(platform),
+      commandLine_(std::move(commandLine)),
+      options_(std::move(options)),
+      formBrush_(::CreateSolidBrush(kFormColor)),
+      shell32_(::LoadLibraryA("shell32.dll")),
+      label12_(*this, "Label12", {180, 64, 297, 81}, TBand::Form,
+               "ADVARSEL! Det har oppst\xE5tt en eller flere feil ved oppdateringen.",
+               {.Font = TFontKind::Bold, .WordWrap = true}, false),
+      bane_(*this, "bane", {184, 201, 0, 0}, TBand::Form, "Katalog:",
+            {.Font = TFontKind::Bold, .AutoSize = true}, false),
+      filelabel1_(*this, "filelabel1", {184, 214, 333, 17}, {}, true),
+      fileLabel2_(*this, "FileLabel2", {180, 225, 313, 17},
+                  {.Color = ::GetSysColor(COLOR_WINDOWTEXT)}, false),
+      label1_(*this, "Label1", {180, 64, 337, 129}, TBand::Form, "Label1", {.WordWrap = true}, true),
+      nesteKnapp_(*this, "NesteKnapp", {444, 264, 75, 25}, idNesteKnapp, "&Neste >>"),
+      startKnapp_(*this, "StartKnapp", {443, 264, 75, 25}, idStartKnapp, "Start"),
+      driveliste_(*this, "driveliste", kContentArea, idDriveliste, "Stasjon"),
+      memo1_(*this, "Memo1", kContentArea, idMemo1),
+      liste_(*this, "Liste", kContentArea, idListe, "Bane", kWhite),
+      button2_(*this, "Button2", {179, 263, 75, 25}, idButton2, "&Lukk"),
+      avbrytKnapp_(*this, "AvbrytKnapp", {179, 264, 75, 25}, idAvbrytKnapp, "&Avbryt", false),
+      forrigeKnapp_(*this, "ForrigeKnapp", {360, 264, 75, 25}, idForrigeKnapp, "<< Forrige", true,
+                    false),
+      animate1_(*this, "Animate1", {308, 120, 77, 69}, idAnimate1, shell32_.Get()),
+      progress_(*this, "Progress", {180, 243, 313, 8}, idProgress),
+      oxpPanel1_(*this, "OXPPanel1", {12, 8, 0, 0}, TBand::Panel1, "Oppdatering",
+                 {.Font = TFontKind::Bold, .AutoSize = true}, true),
+      label2_(*this, "Label2", {12, 28, 421, 13}, TBand::Panel1, "F\xF8lg instruksjonene under", {},
+              true),
+      advpanel2_(*this, "advpanel2", {8, 8, 157, 125}, TBand::Panel2, "Instruksjoner",
+                 {.WordWrap = true}, true) {}
+
+TUpdateForm::~TUpdateForm() {
+    if (!handle_) return;
+    // The loop ended without the window closing: clean up as closing would.
+    try {
+        if (update_) update_->FormClose();
+    } catch (...) {
+    }
+    closing_ = true;
+    ::DestroyWindow(handle_);
+}
+
+void TUpdateForm::RegisterWindowClass() {
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = instance_;
+    wc.hIcon = ::LoadIconA(instance_, MAKEINTRESOURCEA(kMainIconId));
+    wc.hIconSm = static_cast<HICON>(::LoadImageA(instance_, MAKEINTRESOURCEA(kMainIconId), IMAGE_ICON,
+                                                 ::GetSystemMetrics(SM_CXSMICON),
+                                                 ::GetSystemMetrics(SM_CYSMICON), 0));
+    wc.hCursor = ::LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+    wc.lpszClassName = kWindowClass;
+    // A second form in one process (the tests) finds the class registered.
+    if (!::RegisterClassExA(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        throw Exception("Could not register the window class (error " +
+                        std::to_string(::GetLastError()) + ")");
+}
+
+void TUpdateForm::Create() {
+    RegisterWindowClass();
+    ::CreateWindowExA(kFormExStyle, kWindowClass, kFormCaption, kFormStyle, CW_USEDEFAULT,
+                      CW_USEDEFAULT, kClientWidth, kClientHeight, nullptr, nullptr, instance_, this);
+    if (!handle_)
+        throw Exception("Could not create the window (error " + std::to_string(::GetLastError()) +
+                        ")");
+    created_ = true;
+    scale_ = TDpiScale(options_.Dpi > 0 ? options_.Dpi : WindowDpi(handle_));
+    CreateFonts();
+
+    for (TWinControl* control : std::initializer_list<TWinControl*>{
+             &nesteKnapp_, &startKnapp_, &driveliste_, &memo1_, &liste_, &button2_, &avbrytKnapp_,
+             &forrigeKnapp_, &animate1_, &progress_})
+        control->CreateHandle(instance_);
+    StackControls();
+    animate1_.SetClip(TCommonAVI::aviFindComputer, kFindComputerStopFrame);
+    PlaceAll();
+    SizeToClient(true);
+
+    TWizardControls controls;
+    controls.NesteKnapp = &nesteKnapp_;
+    controls.Button2 = &button2_;
+    controls.ForrigeKnapp = &forrigeKnapp_;
+    controls.Animate1 = &animate1_;
+    controls.Memo1 = &memo1_;
+    controls.Label12 = &label12_;
+    controls.StartKnapp = &startKnapp_;
+    controls.Liste = &liste_;
+    controls.bane = &bane_;
+    controls.filelabel1 = &filelabel1_;
+    controls.FileLabel2 = &fileLabel2_;
+    controls.driveliste = &driveliste_;
+    controls.AvbrytKnapp = &avbrytKnapp_;
+    controls.Label1 = &label1_;
+    controls.OXPPanel1 = &oxpPanel1_;
+    controls.advpanel2 = &advpanel2_;
+    controls.Progress = &progress_;
+    update_ = std::make_unique<TUpdate>(platform_, *this, controls, commandLine_);
+    update_->FormCreate();
+}
+
+void TUpdateForm::CreateFonts() {
+    LOGFONTA font{};
+    font.lfHeight = -::MulDiv(kFontPoints, scale_.Dpi(), 72);
+    font.lfWeight = FW_NORMAL;
+    font.lfCharSet = DEFAULT_CHARSET;
+    font.lfQuality = DEFAULT_QUALITY;
+    const std::string face = ChooseFace(measureDC_.Get(), scale_.Dpi());
+    std::strncpy(font.lfFaceName, face.c_str(), LF_FACESIZE - 1);
+    normalFont_.Reset(::CreateFontIndirectA(&font));
+    font.lfWeight = FW_BOLD;
+    boldFont_.Reset(::CreateFontIndirectA(&font));
+}
+
+HFONT TUpdateForm::Font(TFontKind kind) const {
+    const HFONT font = kind == TFontKind::Bold ? boldFont_.Get() : normalFont_.Get();
+    return font ? font : static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
+}
+
+// Windows in the layout's stacking order: each one goes on top of those
+// before it, so the last lies highest (Start over Next, Cancel over Close,
+// the animation over the lists).
+void TUpdateForm::StackControls() {
+    for (TWinControl* control : std::initializer_list<TWinControl*>{
+             &nesteKnapp_, &startKnapp_, &driveliste_, &memo1_, &liste_, &button2_, &avbrytKnapp_,
+             &forrigeKnapp_, &animate1_, &progress_})
+        ::SetWindowPos(control->Handle(), HWND_TOP, 0, 0, 0, 0,
+                       SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void TUpdateForm::PlaceAll() {
+    for (TWinControl* control : std::initializer_list<TWinControl*>{
+             &nesteKnapp_, &startKnapp_, &driveliste_, &memo1_, &liste_, &button2_, &avbrytKnapp_,
+             &forrigeKnapp_, &animate1_, &progress_})
+        control->Place();
+    for (TPaintedLabel* label : std::initializer_list<TPaintedLabel*>{
+             &label12_, &bane_, &filelabel1_, &fileLabel2_, &label1_, &oxpPanel1_, &label2_,
+             &advpanel2_})
+        label->Place();
+    ArrangeContent();
+    if (handle_) ::InvalidateRect(handle_, nullptr, FALSE);
+}
+
+// Makes the client area exactly the layout's size at the current scale;
+// centres the window on its monitor's work area, or puts it where Windows
+// suggests after a change of DPI.
+void TUpdateForm::SizeToClient(bool centre, const RECT* suggested) {
+    const int width = scale_(kClientWidth), height = scale_(kClientHeight);
+    RECT outer{0, 0, width, height};
+    AdjustForDpi(outer, scale_.Dpi());
+    int outerWidth = outer.right - outer.left, outerHeight = outer.bottom - outer.top;
+    RECT place{};
+    ::GetWindowRect(handle_, &place);
+    if (suggested) place = *suggested;
+    if (centre) {
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof monitor;
+        ::GetMonitorInfoA(::MonitorFromWindow(handle_, MONITOR_DEFAULTTOPRIMARY), &monitor);
+        const RECT& work = monitor.rcWork;
+        place.left = work.left + (work.right - work.left - outerWidth) / 2;
+        place.top = std::max<LONG>(work.top, work.top + (work.bottom - work.top - outerHeight) / 2);
+    }
+    ::SetWindowPos(handle_, nullptr, place.left, place.top, outerWidth, outerHeight,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    // Frames differ between themes and systems: correct by what came out.
+    RECT client{};
+    ::GetClientRect(handle_, &client);
+    const int dx = width - (client.right - client.left), dy = height - (client.bottom - client.top);
+    if (dx != 0 || dy != 0)
+        ::SetWindowPos(handle_, nullptr, 0, 0, outerWidth + dx, outerHeight + dy,
+                       SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+}
+
+void TUpdateForm::ApplyDpi(int dpi) {
+    if (dpi <= 0 || dpi == scale_.Dpi()) return;
+    scale_ = TDpiScale(dpi);
+    // The windows still use the old fonts until they are placed again.
+    TFont oldNormal = std::move(normalFont_), oldBold = std::move(boldFont_);
+    CreateFonts();
+    PlaceAll();
+}
+
+bool TUpdateForm::Show(int showCommand) {
+    showing_ = true;
+    try {
+        update_->FormShow();
+    } catch (const std::exception& e) {
+        ShowError(e.what());
+    }
+    showing_ = false;
+    if (closeRequested_) {
+        // Start-up gave up (no package, a broken one): the wizard is never shown.
+        if (!RequestClose() && handle_) ::PostMessageA(handle_, WM_CLOSE, 0, 0);
+        return false;
+    }
+    if (!handle_) return false;
+    ::ShowWindow(handle_, showCommand);
+    ::UpdateWindow(handle_);
+    ::SetForegroundWindow(handle_);
+    FixFocus();
+    return true;
+}
+
+int TUpdateForm::RunMessageLoop() {
+    MSG message;
+    while (::GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (PreTranslateMessage(message)) continue;
+        ::TranslateMessage(&message);
+        ::DispatchMessageA(&message);
+    }
+    return update_ ? update_->ExitCode() : ecNoPackage;
+}
+
+// --- window procedure ---
+
+LRESULT CALLBACK TUpdateForm::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    TUpdateForm* form = nullptr;
+    if (message == WM_NCCREATE) {
+        form = static_cast<TUpdateForm*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+        form->handle_ = window;
+    } else {
+        form = reinterpret_cast<TUpdateForm*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
+    }
+    if (!form) return ::DefWindowProcA(window, message, wParam, lParam);
+    // Nothing may unwind through Windows' own frames: every error ends here,
+    // is shown, and the program goes on.
+    try {
+        return form->HandleMessage(message, wParam, lParam);
+    } catch (const std::exception& e) {
+        form->ShowError(e.what());
+    } catch (...) {
+        form->ShowError("An unexpected error occurred.");
+    }
+    return 0;
+}
+
+LRESULT TUpdateForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_COMMAND: {
+            const int id = LOWORD(wParam);
+            const int code = HIWORD(wParam);
+            if (code == BN_SETFOCUS || code == BN_KILLFOCUS) {
+                UpdateDefaultFrame();
+            } else if (code == BN_CLICKED) {
+                // A click queued before the button was hidden or disabled
+                // (a key pressed twice) is dropped.
+                TWinButton* button = ButtonById(id);
+                if (button && button->Reachable()) {
+                    Click(id);
+                    FixFocus();
+                }
+            }
+            return 0;
+        }
+        case WM_CLOSE:
+            RequestClose();
+            return 0;
+        case WM_DESTROY:
+            if (options_.QuitOnDestroy) ::PostQuitMessage(0);
+            return 0;
+        case WM_NCDESTROY: {
+            const HWND window = handle_;
+            Detach();
+            return ::DefWindowProcA(window, message, wParam, lParam);
+        }
+        case WM_PAINT:
+            Paint();
+            return 0;
+        case WM_ERASEBKGND:
+            return 1;  // the paint covers every pixel
+        case WM_PRINTCLIENT:
+            // Themed buttons ask for what lies behind their rounded corners.
+            PaintScene(reinterpret_cast<HDC>(wParam));
+            return 0;
+        case WM_CTLCOLORSTATIC: {
+            const HDC dc = reinterpret_cast<HDC>(wParam);
+            if (reinterpret_cast<HWND>(lParam) == memo1_.Handle()) {
+                // A read-only edit asks here; the memo keeps the window colours.
+                ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+                ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
+                return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
+            }
+            ::SetBkColor(dc, kFormColor);
+            return reinterpret_cast<LRESULT>(formBrush_.Get());
+        }
+        case WM_CTLCOLORBTN:
+            ::SetBkColor(reinterpret_cast<HDC>(wParam), kFormColor);
+            return reinterpret_cast<LRESULT>(formBrush_.Get());
+        case WM_SETCURSOR:
+            if (cursor_ == TCursorKind::crHourGlass) {
+                ::SetCursor(::LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));  // IDC_WAIT
+                return TRUE;
+            }
+            break;
+        case WM_ACTIVATE:
+            if (LOWORD(wParam) == WA_INACTIVE) {
+                const HWND focus = ::GetFocus();
+                savedFocus_ = focus && ::IsChild(handle_, focus) ? focus : nullptr;
+            } else if (!HIWORD(wParam)) {
+                if (savedFocus_ && ::IsWindowVisible(savedFocus_) && ::IsWindowEnabled(savedFocus_))
+                    ::SetFocus(savedFocus_);
+                else
+                    FixFocus();
+            }
+            return 0;
+        case WM_DPICHANGED:
+            ApplyDpi(LOWORD(wParam));
+            SizeToClient(false, reinterpret_cast<const RECT*>(lParam));
+            return 0;
+        default:
+            break;
+    }
+    return ::DefWindowProcA(handle_, message, wParam, lParam);
+}
+
+void TUpdateForm::ShowError(const std::string& text) noexcept {
+    try {
+        MessageBox(text, kApplicationTitle, TMsgKind::Error, TMsgButtons::Ok);
+    } catch (...) {
+    }
+}
+
+void TUpdateForm::Detach() {
+    for (TWinControl* control : std::initializer_list<TWinControl*>{
+             &nesteKnapp_, &startKnapp_, &driveliste_, &memo1_, &liste_, &button2_, &avbrytKnapp_,
+             &forrigeKnapp_, &animate1_, &progress_})
+        control->DetachHandle();
+    handle_ = nullptr;
+}
+
+// Closing asks the wizard first: during the search or the update run it
+// holds the close until they have stopped, and then closes by itself.
+bool TUpdateForm::RequestClose() {
+    if (!handle_ || closing_) return false;
+    if (!update_->CloseQuery()) return false;
+    closing_ = true;
+    update_->FormClose();
+    ::DestroyWindow(handle_);
+    return true;
+}
+
+void TUpdateForm::Click(int id) {
+    switch (id) {
+        case idNesteKnapp: update_->NesteKnappClick(); break;
+        case idForrigeKnapp: update_->ForrigeKnappClick(); break;
+        case idStartKnapp: update_->StartKnappClick(); break;
+        case idAvbrytKnapp: update_->AvbrytKnappClick(); break;
+        case idButton2: update_->Button2Click(); break;
+        default: break;
+    }
+}
+
+// --- painting ---
+
+void TUpdateForm::Paint() {
+    const TPaintDC paint(handle_);
+    const RECT& area = paint.Area();
+    if (area.right <= area.left || area.bottom <= area.top) return;
+    RECT client{};
+    ::GetClientRect(handle_, &client);
+    // Painted off screen first, so labels never flicker over their background.
+    const TMemoryDC buffer(paint.Get());
+    const TBitmap bitmap(::CreateCompatibleBitmap(paint.Get(), client.right, client.bottom));
+    if (!buffer || !bitmap) {
+        PaintScene(paint.Get());
+        return;
+    }
+    const TSelectObject select(buffer.Get(), bitmap.Get());
+    PaintScene(buffer.Get());
+    ::BitBlt(paint.Get(), area.left, area.top, area.right - area.left, area.bottom - area.top,
+             buffer.Get(), area.left, area.top, SRCCOPY);
+}
+
+// The form's own surface: background, labels, the separator line, and the
+// two bands with their pictures and labels. The windowed controls cover
+// their parts of it by themselves.
+void TUpdateForm::PaintScene(HDC dc) {
+    const TSaveDC saved(dc);
+    RECT client{};
+    ::GetClientRect(handle_, &client);
+    FillSolid(dc, client, kFormColor);
+
+    label12_.Draw(dc);
+    bane_.Draw(dc);
+    filelabel1_.Draw(dc);
+    fileLabel2_.Draw(dc);
+    DrawTopLine(dc, scale_.Rect(kBevel2), scale_);
+    // The content label lies wholly under the memo's place: whenever the
+    // memo is shown, the label is covered, also where the memo has made
+    // room for the warning of page 5.
+    if (!memo1_.Visible()) label1_.Draw(dc);
+
+    // The header band, docked at the top across the whole width.
+    RECT header = scale_.Rect(kPanel1);
+    header.right = client.right;
+    FillSolid(dc, header, kHeaderColor);
+    oxpPanel1_.Draw(dc);
+    RECT headerEdge = scale_.Rect(kImage3, kPanel1.Left, kPanel1.Top);
+    headerEdge.right = client.right;
+    DrawBandEdgeHorizontal(dc, headerEdge);
+    label2_.Draw(dc);
+
+    // The instructions band, docked at the left below the header; its
+    // pictures are clipped by it.
+    RECT band = scale_.Rect(kPanel2);
+    band.bottom = client.bottom;
+    {
+        const TSaveDC clip(dc);
+        ::IntersectClipRect(dc, band.left, band.top, band.right, band.bottom);
+        FillSolid(dc, band, kInstructionsColor);
+        DrawBackdrop(dc, scale_.Rect(kImage1, kPanel2.Left, kPanel2.Top), scale_);
+        DrawEmblem(dc, scale_.Rect(kImage4, kPanel2.Left, kPanel2.Top), scale_);
+        RECT edge = scale_.Rect(kImage2, kPanel2.Left, kPanel2.Top);
+        edge.bottom = band.bottom;
+        DrawBandEdgeVertical(dc, edge);
+        advpanel2_.Draw(dc);
+    }
+}
+
+// --- the content area on page 5 ---
+
+// The warning of page 5 and the failure lines share the content area: when
+// both are shown, the warning keeps the top and the memo moves below it.
+void TUpdateForm::ArrangeContent() {
+    TLayoutRect memo = kContentArea;
+    if (memo1_.Visible() && label12_.Visible()) {
+        const TLayoutRect& warning = label12_.Bounds();
+        const int textHeight = scale_.Unscale(label12_.TextHeight()) + 1;
+        const int top = warning.Top + std::min(warning.Height, textHeight) + kWarningGap;
+        memo.Top = top;
+        memo.Height = kContentArea.Top + kContentArea.Height - top;
+    }
+    if (!SameBounds(memo, memo1_.Bounds())) memo1_.SetBounds(memo);
+    InvalidateArea(scale_.Rect(kContentArea));
+}
+
+void TUpdateForm::VisibilityChanged(TFormControl& control) {
+    if (&control == &memo1_ || &control == &label12_) ArrangeContent();
+}
+
+// --- TControlHost ---
+
+int TUpdateForm::TextWidth(const std::string& text, TFontKind kind) {
+    const TSelectObject select(measureDC_.Get(), Font(kind));
+    SIZE size{};
+    ::GetTextExtentPoint32A(measureDC_.Get(), text.data(), static_cast<int>(text.size()), &size);
+    return size.cx;
+}
+
+SIZE TUpdateForm::TextExtent(const std::string& text, TFontKind kind, UINT format, int width) {
+    const TSelectObject select(measureDC_.Get(), Font(kind));
+    RECT r{0, 0, width, 0};
+    ::DrawTextA(measureDC_.Get(), text.data(), static_cast<int>(text.size()), &r,
+                format | DT_CALCRECT);
+    return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+void TUpdateForm::InvalidateArea(const RECT& area) {
+    if (handle_) ::InvalidateRect(handle_, &area, FALSE);
+}
+
+void TUpdateForm::PaintNow() {
+    if (handle_) ::UpdateWindow(handle_);
+}
+
+// --- keyboard ---
+
+bool TUpdateForm::PreTranslateMessage(MSG& message) {
+    if (!handle_ || (message.hwnd != handle_ && !::IsChild(handle_, message.hwnd))) return false;
+    if (message.message == WM_KEYDOWN) {
+        const bool control = ::GetKeyState(VK_CONTROL) < 0, alt = ::GetKeyState(VK_MENU) < 0;
+        switch (message.wParam) {
+            case VK_TAB:
+                if (control || alt) break;
+                MoveFocus(::GetKeyState(VK_SHIFT) >= 0);
+                return true;
+            case VK_RETURN:
+                if (control || alt) break;
+                if (TWinButton* focused = FocusedButton())
+                    PressButton(focused);
+                else
+                    PressButton(DefaultButton());
+                return true;
+            case VK_ESCAPE:
+                PressButton(CancelButton());
+                return true;
+            default:
+                break;
+        }
+    }
+    return ::IsDialogMessageA(handle_, &message) != FALSE;
+}
+
+TWinButton* TUpdateForm::DefaultButton() {
+    if (startKnapp_.Reachable()) return &startKnapp_;
+    if (nesteKnapp_.Reachable()) return &nesteKnapp_;
+    return nullptr;
+}
+
+TWinButton* TUpdateForm::CancelButton() {
+    if (avbrytKnapp_.Reachable()) return &avbrytKnapp_;
+    if (button2_.Reachable()) return &button2_;
+    return nullptr;
+}
+
+std::vector<TWinControl*> TUpdateForm::TabOrder() {
+    return {&nesteKnapp_, &button2_,  &forrigeKnapp_, &memo1_,
+            &startKnapp_, &liste_,    &driveliste_,   &avbrytKnapp_};
+}
+
+TWinButton* TUpdateForm::ButtonById(int id) {
+    for (TWinButton* button :
+         {&nesteKnapp_, &button2_, &forrigeKnapp_, &startKnapp_, &avbrytKnapp_})
+        if (button->Id() == id) return button;
+    return nullptr;
+}
+
+TWinControl* TUpdateForm::FocusedControl() {
+    const HWND focus = ::GetFocus();
+    if (!focus) return nullptr;
+    for (TWinControl* control : TabOrder())
+        if (control->Handle() == focus || ::IsChild(control->Handle(), focus)) return control;
+    return nullptr;
+}
+
+TWinButton* TUpdateForm::FocusedButton() {
+    TWinControl* focused = FocusedControl();
+    if (!focused || !focused->Reachable()) return nullptr;
+    return ButtonById(focused->Id());
+}
+
+void TUpdateForm::MoveFocus(bool forward) {
+    std::vector<TWinControl*> order = TabOrder();
+    if (!forward) std::reverse(order.begin(), order.end());
+    const auto current = std::find(order.begin(), order.end(), FocusedControl());
+    const size_t start = current == order.end() ? order.size() - 1
+                                                 : static_cast<size_t>(current - order.begin());
+    for (size_t step = 1; step <= order.size(); ++step) {
+        TWinControl* next = order[(start + step) % order.size()];
+        if (next->Reachable()) {
+            ::SetFocus(next->Handle());
+            break;
+        }
+    }
+    UpdateDefaultFrame();
+}
+
+// After a page change the focused control may be hidden or disabled; the
+// keyboard then goes to the default button, or to the first control it can
+// reach.
+void TUpdateForm::FixFocus() {
+    if (!handle_ || ::GetActiveWindow() != handle_) return;
+    TWinControl* focused = FocusedControl();
+    if (!focused || !focused->Reachable()) {
+        TWinControl* target = DefaultButton();
+        if (!target)
+            for (TWinControl* control : TabOrder())
+                if (control->Reachable()) {
+                    target = control;
+                    break;
+                }
+        ::SetFocus(target ? target->Handle() : handle_);
+    }
+    UpdateDefaultFrame();
+}
+
+// The thick frame shows what Enter presses: the focused button, or the
+// default button while no button has the focus.
+void TUpdateForm::UpdateDefaultFrame() {
+    TWinButton* framed = FocusedButton();
+    if (!framed) framed = DefaultButton();
+    for (TWinButton* button :
+         {&nesteKnapp_, &button2_, &forrigeKnapp_, &startKnapp_, &avbrytKnapp_})
+        button->SetDefaultFrame(button == framed);
+}
+
+void TUpdateForm::PressButton(TWinButton* button) {
+    if (!button || !button->Reachable() || !handle_) return;
+    // Posted, so the click runs from the message loop like a mouse click.
+    ::PostMessageA(handle_, WM_COMMAND, MAKEWPARAM(button->Id(), BN_CLICKED),
+                   reinterpret_cast<LPARAM>(button->Handle()));
+}
+
+TFormControl* TUpdateForm::FindControl(const std::string& name) {
+    for (TFormControl* control : std::initializer_list<TFormControl*>{
+             &label12_, &bane_, &filelabel1_, &fileLabel2_, &label1_, &nesteKnapp_, &startKnapp_,
+             &driveliste_, &memo1_, &liste_, &button2_, &avbrytKnapp_, &forrigeKnapp_,
+             &animate1_, &progress_, &oxpPanel1_, &label2_, &advpanel2_})
+        if (control->Name() == name) return control;
+    return nullptr;
+}
+
+// --- TFormServices ---
+
+void TUpdateForm::ProcessMessages() {
+    MSG message;
+    while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            // The main loop must still see it.
+            ::PostQuitMessage(static_cast<int>(message.wParam));
+            return;
+        }
+        if (PreTranslateMessage(message)) continue;
+        ::TranslateMessage(&message);
+        ::DispatchMessageA(&message);
+    }
+}
+
+TMsgResult TUpdateForm::MessageBox(const std::string& text, const std::string& caption,
+                                   TMsgKind kind, TMsgButtons buttons) {
+    const UINT type = (kind == TMsgKind::Error ? MB_ICONERROR : MB_ICONINFORMATION) |
+                      (buttons == TMsgButtons::OkCancel ? MB_OKCANCEL : MB_OK);
+    const int answer = options_.MessageBoxHook
+                           ? options_.MessageBoxHook(text, caption, type)
+                           : ::MessageBoxA(handle_, text.c_str(), caption.c_str(), type);
+    return answer == IDCANCEL ? TMsgResult::Cancel : TMsgResult::Ok;
+}
+
+bool TUpdateForm::ExecuteOpenDialog(const std::string& initialDir, std::string& fileName) {
+    if (options_.OpenDialogHook) return options_.OpenDialogHook(initialDir, fileName);
+    std::vector<char> file(32768, '\0');
+    std::strcpy(file.data(), "*.oup");
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = handle_;
+    dialog.lpstrFilter = "Ostrel Update Package\0*.oup\0";
+    dialog.lpstrFile = file.data();
+    dialog.nMaxFile = static_cast<DWORD>(file.size());
+    dialog.lpstrInitialDir = initialDir.c_str();
+    dialog.lpstrTitle = kApplicationTitle;
+    dialog.lpstrDefExt = "oup";
+    dialog.Flags = OFN_HIDEREADONLY | OFN_READONLY | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST |
+                   OFN_FILEMUSTEXIST | OFN_CREATEPROMPT | OFN_ENABLESIZING | OFN_EXPLORER;
+    if (!::GetOpenFileNameA(&dialog)) return false;
+    fileName = file.data();
+    return true;
+}
+
+// The hourglass holds for the whole window (WM_SETCURSOR) until it is taken back.
+void TUpdateForm::SetCursor(TCursorKind cursor) {
+    cursor_ = cursor;
+    ::SetCursor(::LoadCursorA(nullptr, MAKEINTRESOURCEA(cursor == TCursorKind::crHourGlass
+                                                            ? 32514     // IDC_WAIT
+                                                            : 32512)));  // IDC_ARROW
+}
+
+void TUpdateForm::ProcessPaintMessages() {
+    if (handle_) ::RedrawWindow(handle_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+}
+
+void TUpdateForm::Close() {
+    // During start-up the window is not shown yet; it is closed as soon as
+    // start-up has returned, and never appears.
+    if (showing_) {
+        closeRequested_ = true;
+        return;
+    }
+    if (handle_) ::PostMessageA(handle_, WM_CLOSE, 0, 0);
+}
+
+}  // namespace oup::win32
