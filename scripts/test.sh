@@ -194,11 +194,14 @@ pe_imports() {
   return $bad
 }
 # Stripped: symbols behind the sections would pass for an appended package.
+# The COFF header (behind "PE\0\0" at the offset stored at 0x3C) holds the
+# symbol table's position and count; both are 0 in a stripped file.
 pe_stripped() {
-  local table
-  table=$(i686-w64-mingw32-objdump -p "$OUP_OUPDATE_EXE" | awk '/^PointerToSymbolTable/ { print $2 }')
-  echo "symbol table at: ${table:-?}"
-  [ "$table" = 00000000 ]
+  local header table
+  header=$(od -An -tu4 -j60 -N4 "$OUP_OUPDATE_EXE" | tr -d ' ') || return 1
+  table=$(od -An -tu4 -j$((header + 12)) -N8 "$OUP_OUPDATE_EXE" | xargs) || return 1
+  echo "symbol table (offset, count): $table"
+  [ "$table" = "0 0" ]
 }
 if [ -f "$OUP_OUPDATE_EXE" ]; then
   check pe_format
