@@ -222,9 +222,9 @@ if [ ${#e2e_scripts[@]} -gt 0 ]; then
     echo "--- $name"
     status=0
     bash "$script" 2>&1 | tee "$log" || status=$?
-    own=$(grep -E '^[A-Za-z]*:? ?[0-9]+ passed, [0-9]+ failed' "$log" | tail -n 1)
+    own=$(grep -E '^([A-Za-z][A-Za-z0-9 -]*: )?[0-9]+ passed, [0-9]+ failed' "$log" | tail -n 1)
     if [ -n "$own" ]; then
-      p=$(sed -E 's/^[^0-9]*([0-9]+) passed.*/\1/' <<<"$own")
+      p=$(sed -E 's/^([^:]*: )?([0-9]+) passed.*/\2/' <<<"$own")
       f=$(sed -E 's/.* ([0-9]+) failed.*/\1/' <<<"$own")
       passed=$((passed + p))
       if [ "$f" -gt 0 ]; then fail "e2e: $name, $f test(s)" "$f"
