@@ -83,11 +83,13 @@ qemu_is_new() {
 }
 
 binfmt_dir=/proc/sys/fs/binfmt_misc
-register_qemu_i386() {
+mount_binfmt() {
   if [ ! -e "$binfmt_dir/register" ]; then
     mount -t binfmt_misc binfmt_misc "$binfmt_dir" ||
       die "cannot mount binfmt_misc at $binfmt_dir"
   fi
+}
+register_qemu_i386() {
   # An older registration may point at another emulator, and with flag F the
   # kernel keeps the file it opened at registration: replace it.
   if [ -e "$binfmt_dir/qemu-i386" ]; then echo -1 >"$binfmt_dir/qemu-i386"; fi
@@ -99,6 +101,8 @@ register_qemu_i386() {
 # Running through an old qemu works, but so slowly that the tests time out.
 if ! runs_32bit || { [ -e "$binfmt_dir/qemu-i386" ] && ! qemu_is_new; }; then
   as_root "setting up 32-bit emulation"
+  # Mounted first: the emulator's package registers itself when it installs.
+  mount_binfmt
   if ! qemu_is_new; then
     if ! grep -rqs "$backports_suite" /etc/apt/sources.list /etc/apt/sources.list.d/; then
       say "adding $backports_suite to the package sources"
