@@ -26,27 +26,7 @@ THeadlessControls::THeadlessControls() {
     FileLabel2.Label().SetBounds(180, 225, 313, 17);
 }
 
-TWizardControls THeadlessControls::Wire() {
-    TWizardControls c;
-    c.NesteKnapp = &NesteKnapp;
-    c.Button2 = &Button2;
-    c.ForrigeKnapp = &ForrigeKnapp;
-    c.Animate1 = &Animate1;
-    c.Memo1 = &Memo1;
-    c.Label12 = &Label12;
-    c.StartKnapp = &StartKnapp;
-    c.Liste = &Liste;
-    c.bane = &bane;
-    c.filelabel1 = &filelabel1;
-    c.FileLabel2 = &FileLabel2;
-    c.driveliste = &driveliste;
-    c.AvbrytKnapp = &AvbrytKnapp;
-    c.Label1 = &Label1;
-    c.OXPPanel1 = &OXPPanel1;
-    c.advpanel2 = &advpanel2;
-    c.Progress = &Progress;
-    return c;
-}
+TWizardControls THeadlessControls::Wire() { return WireControls(*this); }
 
 TMsgResult THeadlessServices::MessageBox(const std::string& text, const std::string&, TMsgKind,
                                          TMsgButtons buttons) {

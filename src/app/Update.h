@@ -57,6 +57,31 @@ struct TWizardControls {
     TProgressControl* Progress = nullptr;  // update run progress
 };
 
+// Points a TWizardControls at the members of the same names in a set of
+// controls (the in-memory set of unattended mode, the fakes of the tests).
+template <class TControlSet>
+TWizardControls WireControls(TControlSet& s) {
+    TWizardControls c;
+    c.NesteKnapp = &s.NesteKnapp;
+    c.Button2 = &s.Button2;
+    c.ForrigeKnapp = &s.ForrigeKnapp;
+    c.Animate1 = &s.Animate1;
+    c.Memo1 = &s.Memo1;
+    c.Label12 = &s.Label12;
+    c.StartKnapp = &s.StartKnapp;
+    c.Liste = &s.Liste;
+    c.bane = &s.bane;
+    c.filelabel1 = &s.filelabel1;
+    c.FileLabel2 = &s.FileLabel2;
+    c.driveliste = &s.driveliste;
+    c.AvbrytKnapp = &s.AvbrytKnapp;
+    c.Label1 = &s.Label1;
+    c.OXPPanel1 = &s.OXPPanel1;
+    c.advpanel2 = &s.advpanel2;
+    c.Progress = &s.Progress;
+    return c;
+}
+
 enum class TCursorKind { crDefault, crHourGlass };
 
 // What the wizard asks of the window around it, beyond message boxes and the
@@ -173,7 +198,6 @@ private:
     std::unique_ptr<TUpdateLog> log_;
     std::string packageName_;       // for messages: the package file or the executable
     std::string restoreError_;      // the restore engine's own error text, if any
-    std::vector<std::string> searchRoots_;  // /DIR roots, or empty for the drive list
     // Every directory the search reached, upper-cased: whether it was queued
     // and whether it was tested (kReachedQueued | kReachedTested).
     std::unordered_map<std::string, uint8_t> reached_;

@@ -54,25 +54,8 @@ void TFakeWizard::InstallExecutable(const std::vector<uint8_t>& appended) {
 }
 
 TUpdate& TFakeWizard::Create() {
-    TWizardControls c;
-    c.NesteKnapp = &NesteKnapp;
-    c.Button2 = &Button2;
-    c.ForrigeKnapp = &ForrigeKnapp;
-    c.Animate1 = &Animate1;
-    c.Memo1 = &Memo1;
-    c.Label12 = &Label12;
-    c.StartKnapp = &StartKnapp;
-    c.Liste = &Liste;
-    c.bane = &bane;
-    c.filelabel1 = &filelabel1;
-    c.FileLabel2 = &FileLabel2;
-    c.driveliste = &driveliste;
-    c.AvbrytKnapp = &AvbrytKnapp;
-    c.Label1 = &Label1;
-    c.OXPPanel1 = &OXPPanel1;
-    c.advpanel2 = &advpanel2;
-    c.Progress = &Progress;
-    update_ = std::make_unique<TUpdate>(Machine, Services, c, ParseCommandLine(Args));
+    update_ = std::make_unique<TUpdate>(Machine, Services, WireControls(*this),
+                                       ParseCommandLine(Args));
     update_->FormCreate();
     return *update_;
 }
