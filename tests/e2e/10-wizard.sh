@@ -23,7 +23,7 @@ export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # Everything below wants a display of its own, of a known depth and DPI.
 if [[ -z "${OUP_E2E_DISPLAY:-}" ]]; then
     exec env OUP_E2E_DISPLAY=1 timeout 900 \
-        xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" "$0" "$@"
+        xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" bash "$0" "$@"
 fi
 
 exe=$OUP_BUILD_WIN/src/app/win32/oupdate.exe
