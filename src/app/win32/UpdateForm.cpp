@@ -96,32 +96,7 @@ TUpdateForm::TUpdateForm(HINSTANCE instance, TPlatform& platform, TCommandLine c
       options_(std::move(options)),
       formBrush_(::CreateSolidBrush(kFormColor)),
       shell32_(::LoadLibraryA("shell32.dll")),
-      label12_(*this, "Label12", {180, 64, 297, 81}, TBand::Form,
-               "ADVARSEL! Det har oppst\xE5tt en eller flere feil ved oppdateringen.",
-               {.Font = TFontKind::Bold, .WordWrap = true}, false),
-      bane_(*this, "bane", {184, 201, 0, 0}, TBand::Form, "Katalog:",
-            {.Font = TFontKind::Bold, .AutoSize = true}, false),
-      filelabel1_(*this, "filelabel1", {184, 214, 333, 17}, {}, true),
-      fileLabel2_(*this, "FileLabel2", {180, 225, 313, 17},
-                  {.Color = ::GetSysColor(COLOR_WINDOWTEXT)}, false),
-      label1_(*this, "Label1", {180, 64, 337, 129}, TBand::Form, "Label1", {.WordWrap = true}, true),
-      nesteKnapp_(*this, "NesteKnapp", {444, 264, 75, 25}, idNesteKnapp, "&Neste >>"),
-      startKnapp_(*this, "StartKnapp", {443, 264, 75, 25}, idStartKnapp, "Start"),
-      driveliste_(*this, "driveliste", kContentArea, idDriveliste, "Stasjon"),
-      memo1_(*this, "Memo1", kContentArea, idMemo1),
-      liste_(*this, "Liste", kContentArea, idListe, "Bane", kWhite),
-      button2_(*this, "Button2", {179, 263, 75, 25}, idButton2, "&Lukk"),
-      avbrytKnapp_(*this, "AvbrytKnapp", {179, 264, 75, 25}, idAvbrytKnapp, "&Avbryt", false),
-      forrigeKnapp_(*this, "ForrigeKnapp", {360, 264, 75, 25}, idForrigeKnapp, "<< Forrige", true,
-                    false),
-      animate1_(*this, "Animate1", {308, 120, 77, 69}, idAnimate1, shell32_.Get()),
-      progress_(*this, "Progress", {180, 243, 313, 8}, idProgress),
-      oxpPanel1_(*this, "OXPPanel1", {12, 8, 0, 0}, TBand::Panel1, "Oppdatering",
-                 {.Font = TFontKind::Bold, .AutoSize = true}, true),
-      label2_(*this, "Label2", {12, 28, 421, 13}, TBand::Panel1, "F\xF8lg instruksjonene under", {},
-              true),
-      advpanel2_(*this, "advpanel2", {8, 8, 157, 125}, TBand::Panel2, "Instruksjoner",
-                 {.WordWrap = true}, true) {}
+      controls_(*this, shell32_.Get()) {}
 
 TUpdateForm::~TUpdateForm() {
     if (!handle_) return;
@@ -162,34 +137,13 @@ void TUpdateForm::Create() {
     scale_ = TDpiScale(options_.Dpi > 0 ? options_.Dpi : WindowDpi(handle_));
     CreateFonts();
 
-    for (TWinControl* control : std::initializer_list<TWinControl*>{
-             &nesteKnapp_, &startKnapp_, &driveliste_, &memo1_, &liste_, &button2_, &avbrytKnapp_,
-             &forrigeKnapp_, &animate1_, &progress_})
-        control->CreateHandle(instance_);
+    for (TWinControl* control : controls_.Windows()) control->CreateHandle(instance_);
     StackControls();
-    animate1_.SetClip(TCommonAVI::aviFindComputer, kFindComputerStopFrame);
+    controls_.Animate1.SetClip(TCommonAVI::aviFindComputer, kFindComputerStopFrame);
     PlaceAll();
     SizeToClient(true);
 
-    TWizardControls controls;
-    controls.NesteKnapp = &nesteKnapp_;
-    controls.Button2 = &button2_;
-    controls.ForrigeKnapp = &forrigeKnapp_;
-    controls.Animate1 = &animate1_;
-    controls.Memo1 = &memo1_;
-    controls.Label12 = &label12_;
-    controls.StartKnapp = &startKnapp_;
-    controls.Liste = &liste_;
-    controls.bane = &bane_;
-    controls.filelabel1 = &filelabel1_;
-    controls.FileLabel2 = &fileLabel2_;
-    controls.driveliste = &driveliste_;
-    controls.AvbrytKnapp = &avbrytKnapp_;
-    controls.Label1 = &label1_;
-    controls.OXPPanel1 = &oxpPanel1_;
-    controls.advpanel2 = &advpanel2_;
-    controls.Progress = &progress_;
-    update_ = std::make_unique<TUpdate>(platform_, *this, controls, commandLine_);
+    update_ = std::make_unique<TUpdate>(platform_, *this, WireControls(controls_), commandLine_);
     update_->FormCreate();
 }
 
@@ -215,22 +169,14 @@ HFONT TUpdateForm::Font(TFontKind kind) const {
 // before it, so the last lies highest (Start over Next, Cancel over Close,
 // the animation over the lists).
 void TUpdateForm::StackControls() {
-    for (TWinControl* control : std::initializer_list<TWinControl*>{
-             &nesteKnapp_, &startKnapp_, &driveliste_, &memo1_, &liste_, &button2_, &avbrytKnapp_,
-             &forrigeKnapp_, &animate1_, &progress_})
+    for (TWinControl* control : controls_.Windows())
         ::SetWindowPos(control->Handle(), HWND_TOP, 0, 0, 0, 0,
                        SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 void TUpdateForm::PlaceAll() {
-    for (TWinControl* control : std::initializer_list<TWinControl*>{
-             &nesteKnapp_, &startKnapp_, &driveliste_, &memo1_, &liste_, &button2_, &avbrytKnapp_,
-             &forrigeKnapp_, &animate1_, &progress_})
-        control->Place();
-    for (TPaintedLabel* label : std::initializer_list<TPaintedLabel*>{
-             &label12_, &bane_, &filelabel1_, &fileLabel2_, &label1_, &oxpPanel1_, &label2_,
-             &advpanel2_})
-        label->Place();
+    for (TWinControl* control : controls_.Windows()) control->Place();
+    for (TPaintedLabel* label : controls_.Labels()) label->Place();
     ArrangeContent();
     if (handle_) ::InvalidateRect(handle_, nullptr, FALSE);
 }
@@ -369,7 +315,7 @@ LRESULT TUpdateForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_CTLCOLORSTATIC: {
             const HDC dc = reinterpret_cast<HDC>(wParam);
-            if (reinterpret_cast<HWND>(lParam) == memo1_.Handle()) {
+            if (reinterpret_cast<HWND>(lParam) == controls_.Memo1.Handle()) {
                 // A read-only edit asks here; the memo keeps the window colours.
                 ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
                 ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
@@ -416,10 +362,7 @@ void TUpdateForm::ShowError(const std::string& text) noexcept {
 }
 
 void TUpdateForm::Detach() {
-    for (TWinControl* control : std::initializer_list<TWinControl*>{
-             &nesteKnapp_, &startKnapp_, &driveliste_, &memo1_, &liste_, &button2_, &avbrytKnapp_,
-             &forrigeKnapp_, &animate1_, &progress_})
-        control->DetachHandle();
+    for (TWinControl* control : controls_.Windows()) control->DetachHandle();
     handle_ = nullptr;
 }
 
@@ -475,25 +418,25 @@ void TUpdateForm::PaintScene(HDC dc) {
     ::GetClientRect(handle_, &client);
     FillSolid(dc, client, kFormColor);
 
-    label12_.Draw(dc);
-    bane_.Draw(dc);
-    filelabel1_.Draw(dc);
-    fileLabel2_.Draw(dc);
+    controls_.Label12.Draw(dc);
+    controls_.bane.Draw(dc);
+    controls_.filelabel1.Draw(dc);
+    controls_.FileLabel2.Draw(dc);
     DrawTopLine(dc, scale_.Rect(kBevel2), scale_);
     // The content label lies wholly under the memo's place: whenever the
     // memo is shown, the label is covered, also where the memo has made
     // room for the warning of page 5.
-    if (!memo1_.Visible()) label1_.Draw(dc);
+    if (!controls_.Memo1.Visible()) controls_.Label1.Draw(dc);
 
     // The header band, docked at the top across the whole width.
     RECT header = scale_.Rect(kPanel1);
     header.right = client.right;
     FillSolid(dc, header, kHeaderColor);
-    oxpPanel1_.Draw(dc);
+    controls_.OXPPanel1.Draw(dc);
     RECT headerEdge = scale_.Rect(kImage3, kPanel1.Left, kPanel1.Top);
     headerEdge.right = client.right;
     DrawBandEdgeHorizontal(dc, headerEdge);
-    label2_.Draw(dc);
+    controls_.Label2.Draw(dc);
 
     // The instructions band, docked at the left below the header; its
     // pictures are clipped by it.
@@ -508,7 +451,7 @@ void TUpdateForm::PaintScene(HDC dc) {
         RECT edge = scale_.Rect(kImage2, kPanel2.Left, kPanel2.Top);
         edge.bottom = band.bottom;
         DrawBandEdgeVertical(dc, edge);
-        advpanel2_.Draw(dc);
+        controls_.advpanel2.Draw(dc);
     }
 }
 
@@ -518,19 +461,19 @@ void TUpdateForm::PaintScene(HDC dc) {
 // both are shown, the warning keeps the top and the memo moves below it.
 void TUpdateForm::ArrangeContent() {
     TLayoutRect memo = kContentArea;
-    if (memo1_.Visible() && label12_.Visible()) {
-        const TLayoutRect& warning = label12_.Bounds();
-        const int textHeight = scale_.Unscale(label12_.TextHeight()) + 1;
+    if (controls_.Memo1.Visible() && controls_.Label12.Visible()) {
+        const TLayoutRect& warning = controls_.Label12.Bounds();
+        const int textHeight = scale_.Unscale(controls_.Label12.TextHeight()) + 1;
         const int top = warning.Top + std::min(warning.Height, textHeight) + kWarningGap;
         memo.Top = top;
         memo.Height = kContentArea.Top + kContentArea.Height - top;
     }
-    if (!SameBounds(memo, memo1_.Bounds())) memo1_.SetBounds(memo);
+    if (!SameBounds(memo, controls_.Memo1.Bounds())) controls_.Memo1.SetBounds(memo);
     InvalidateArea(scale_.Rect(kContentArea));
 }
 
 void TUpdateForm::VisibilityChanged(TFormControl& control) {
-    if (&control == &memo1_ || &control == &label12_) ArrangeContent();
+    if (&control == &controls_.Memo1 || &control == &controls_.Label12) ArrangeContent();
 }
 
 // --- TControlHost ---
@@ -587,25 +530,19 @@ bool TUpdateForm::PreTranslateMessage(MSG& message) {
 }
 
 TWinButton* TUpdateForm::DefaultButton() {
-    if (startKnapp_.Reachable()) return &startKnapp_;
-    if (nesteKnapp_.Reachable()) return &nesteKnapp_;
+    if (controls_.StartKnapp.Reachable()) return &controls_.StartKnapp;
+    if (controls_.NesteKnapp.Reachable()) return &controls_.NesteKnapp;
     return nullptr;
 }
 
 TWinButton* TUpdateForm::CancelButton() {
-    if (avbrytKnapp_.Reachable()) return &avbrytKnapp_;
-    if (button2_.Reachable()) return &button2_;
+    if (controls_.AvbrytKnapp.Reachable()) return &controls_.AvbrytKnapp;
+    if (controls_.Button2.Reachable()) return &controls_.Button2;
     return nullptr;
 }
 
-std::vector<TWinControl*> TUpdateForm::TabOrder() {
-    return {&nesteKnapp_, &button2_,  &forrigeKnapp_, &memo1_,
-            &startKnapp_, &liste_,    &driveliste_,   &avbrytKnapp_};
-}
-
 TWinButton* TUpdateForm::ButtonById(int id) {
-    for (TWinButton* button :
-         {&nesteKnapp_, &button2_, &forrigeKnapp_, &startKnapp_, &avbrytKnapp_})
+    for (TWinButton* button : controls_.Buttons())
         if (button->Id() == id) return button;
     return nullptr;
 }
@@ -664,8 +601,7 @@ void TUpdateForm::FixFocus() {
 void TUpdateForm::UpdateDefaultFrame() {
     TWinButton* framed = FocusedButton();
     if (!framed) framed = DefaultButton();
-    for (TWinButton* button :
-         {&nesteKnapp_, &button2_, &forrigeKnapp_, &startKnapp_, &avbrytKnapp_})
+    for (TWinButton* button : controls_.Buttons())
         button->SetDefaultFrame(button == framed);
 }
 
@@ -674,15 +610,6 @@ void TUpdateForm::PressButton(TWinButton* button) {
     // Posted, so the click runs from the message loop like a mouse click.
     ::PostMessageA(handle_, WM_COMMAND, MAKEWPARAM(button->Id(), BN_CLICKED),
                    reinterpret_cast<LPARAM>(button->Handle()));
-}
-
-TFormControl* TUpdateForm::FindControl(const std::string& name) {
-    for (TFormControl* control : std::initializer_list<TFormControl*>{
-             &label12_, &bane_, &filelabel1_, &fileLabel2_, &label1_, &nesteKnapp_, &startKnapp_,
-             &driveliste_, &memo1_, &liste_, &button2_, &avbrytKnapp_, &forrigeKnapp_,
-             &animate1_, &progress_, &oxpPanel1_, &label2_, &advpanel2_})
-        if (control->Name() == name) return control;
-    return nullptr;
 }
 
 // --- TFormServices ---

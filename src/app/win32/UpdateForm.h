@@ -9,26 +9,13 @@
 #include <vector>
 
 #include "app/Update.h"
+#include "app/win32/FormControls.h"
 #include "app/win32/FormLayout.h"
 #include "app/win32/GdiHandles.h"
 #include "app/win32/WinControls.h"
 #include "platform/win32/WinApi.h"
 
 namespace oup::win32 {
-
-// The windowed controls' ids; WM_COMMAND tells the buttons apart by them.
-enum TControlId : int {
-    idNesteKnapp = 101,
-    idButton2,
-    idForrigeKnapp,
-    idAnimate1,
-    idMemo1,
-    idStartKnapp,
-    idListe,
-    idDriveliste,
-    idAvbrytKnapp,
-    idProgress,
-};
 
 inline constexpr int kMainIconId = 1;
 
@@ -73,14 +60,14 @@ public:
     // The button Esc presses: Cancel while it is shown, else Close.
     TWinButton* CancelButton();
     // The windowed controls in tab order.
-    std::vector<TWinControl*> TabOrder();
+    std::vector<TWinControl*> TabOrder() { return controls_.TabOrder(); }
     // Lays the form out for another DPI (the window moved to another monitor).
     void ApplyDpi(int dpi);
 
     HWND Handle() const { return handle_; }
     bool Destroyed() const { return created_ && !handle_; }
     TUpdate& Update() { return *update_; }
-    TFormControl* FindControl(const std::string& name);
+    TFormControl* FindControl(const std::string& name) { return controls_.Find(name); }
     TCursorKind CursorKind() const { return cursor_; }
     const TDpiScale& Scale() const override { return scale_; }
 
@@ -146,27 +133,7 @@ private:
     TMemoryDC measureDC_;
     TModule shell32_;  // holds the stock animation clips
 
-    // The controls, in the stacking order of the layout: a later one lies
-    // above an earlier one.
-    TPaintedLabel label12_;
-    TPaintedLabel bane_;
-    TWinFileLabel filelabel1_;
-    TWinFileLabel fileLabel2_;
-    TPaintedLabel label1_;
-    TWinButton nesteKnapp_;
-    TWinButton startKnapp_;
-    TWinListView driveliste_;
-    TWinMemo memo1_;
-    TWinListView liste_;
-    TWinButton button2_;
-    TWinButton avbrytKnapp_;
-    TWinButton forrigeKnapp_;
-    TWinAnimate animate1_;
-    TWinProgress progress_;
-    TPaintedLabel oxpPanel1_;
-    TPaintedLabel label2_;
-    TPaintedLabel advpanel2_;
-
+    TFormControls controls_;
     // Declared after the controls it points at, so it goes first.
     std::unique_ptr<TUpdate> update_;
 };
