@@ -97,7 +97,7 @@ count_ctest_log() {
 # lines (the whole log when something failed) and counts the results.
 run_ctest() {
   local layer=$1 build=$2 log=$logs/$1-ctest.log status=0
-  ctest --test-dir "$build" --output-on-failure -V >"$log" 2>&1 || status=$?
+  ctest --test-dir "$build" --output-on-failure -V --timeout 900 >"$log" 2>&1 || status=$?
   if [ "$status" -ne 0 ]; then
     cat "$log"
   else
@@ -146,7 +146,11 @@ else
   unset DISPLAY
 fi
 rm -rf "$WINEPREFIX"
-(wine wineboot -i >"$logs/wineboot.log" 2>&1) &
+# A crashing program must end, not wait on Wine's crash dialog until the
+# run's time is up.
+(wine wineboot -i >"$logs/wineboot.log" 2>&1 &&
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+    >>"$logs/wineboot.log" 2>&1) &
 wineboot_pid=$!
 echo "creating $WINEPREFIX"
 
