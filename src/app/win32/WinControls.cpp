@@ -82,11 +82,11 @@ RECT TFormControl::DeviceRect() const {
 // --- TWinControl ---
 
 TWinControl::TWinControl(TControlHost& host, std::string name, TLayoutRect bounds, int id,
-                         TWindowSpec spec)
+                         TWindowSpec windowSpec)
     : TFormControl(host, std::move(name), bounds),
-      caption_(spec.Caption),
+      caption_(windowSpec.Caption),
       id_(id),
-      spec_(std::move(spec)) {}
+      spec_(std::move(windowSpec)) {}
 
 void TWinControl::CreateHandle(HINSTANCE instance) {
     DWORD style = WS_CHILD | WS_CLIPSIBLINGS | spec_.Style;

@@ -84,7 +84,7 @@ public:
         bool TabStop = false;
     };
 
-    TWinControl(TControlHost& host, std::string name, TLayoutRect bounds, int id, TWindowSpec spec);
+    TWinControl(TControlHost& host, std::string name, TLayoutRect bounds, int id, TWindowSpec windowSpec);
 
     // Creates the window as a child of the host's window, hidden or shown
     // as the layout says. Raises EOSError-like Exception on failure.
