@@ -62,7 +62,7 @@ TUpdate& TFakeWizard::Create() {
 
 std::vector<std::string> StandardLanguage() {
     std::vector<std::string> t;
-    for (int i = 0; i < 27; ++i) t.push_back("T" + std::to_string(i));
+    for (int i = 0; i < 27; ++i) t.push_back(std::to_string(i).insert(0, 1, 'T'));
     t[0] = "&Next >";
     t[1] = "< &Back";
     t[2] = "&Close";

@@ -14,7 +14,11 @@ const std::string kWorkDir = "C:\\TEMP\\";
 // count lines reading "T0", "T1", ...
 std::string Texts(int count, const std::string& eol = "\r\n") {
     std::string out;
-    for (int i = 0; i < count; ++i) out += "T" + std::to_string(i) + eol;
+    for (int i = 0; i < count; ++i) {
+        out += 'T';
+        out += std::to_string(i);
+        out += eol;
+    }
     return out;
 }
 
