@@ -7,21 +7,7 @@
 namespace oup {
 
 THeadlessControls::THeadlessControls() {
-    // The form's layout, as far as the page logic reads it back.
-    Label12.SetVisible(false);
-    bane.SetVisible(false);
-    FileLabel2.SetVisible(false);
-    driveliste.SetVisible(false);
-    Memo1.SetVisible(false);
-    Liste.SetVisible(false);
-    AvbrytKnapp.SetVisible(false);
-    ForrigeKnapp.SetEnabled(false);
-    Animate1.SetVisible(false);
-    Animate1.SetClip(TCommonAVI::aviFindComputer);
-    Progress.SetVisible(false);
-    Label1.SetCaption("Label1");
-    Button2.SetLeft(179);
-    StartKnapp.SetLeft(443);
+    ApplyLayout(Wire());
     filelabel1.Label().SetBounds(184, 214, 333, 17);
     FileLabel2.Label().SetBounds(180, 225, 313, 17);
 }

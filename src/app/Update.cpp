@@ -18,6 +18,34 @@ TUpdate::TUpdate(TPlatform& platform, TFormServices& services, const TWizardCont
 
 TUpdate::~TUpdate() = default;
 
+void ApplyLayout(const TWizardControls& c) {
+    c.Label12->SetVisible(false);
+    c.bane->SetVisible(false);
+    c.FileLabel2->SetVisible(false);
+    c.StartKnapp->SetVisible(true);
+    c.driveliste->SetVisible(false);
+    c.Memo1->SetVisible(false);
+    c.Liste->SetVisible(false);
+    c.AvbrytKnapp->SetVisible(false);
+    c.ForrigeKnapp->SetEnabled(false);
+    c.Animate1->SetVisible(false);
+    c.Animate1->SetClip(TCommonAVI::aviFindComputer);
+    if (c.Progress) c.Progress->SetVisible(false);
+    c.Label1->SetCaption("Label1");
+    c.NesteKnapp->SetCaption("&Neste >>");
+    c.StartKnapp->SetCaption("Start");
+    c.Button2->SetCaption("&Lukk");
+    c.Button2->SetLeft(179);
+    c.StartKnapp->SetLeft(443);
+    c.AvbrytKnapp->SetCaption("&Avbryt");
+    c.ForrigeKnapp->SetCaption("<< Forrige");
+    c.bane->SetCaption("Katalog:");
+    c.OXPPanel1->SetCaption("Oppdatering");
+    c.advpanel2->SetCaption("Instruksjoner");
+    c.driveliste->SetColumnTitle("Stasjon");
+    c.Liste->SetColumnTitle("Bane");
+}
+
 void TUpdate::FormCreate() {
     LanguageTexts.Clear();
     Page = 1;

@@ -82,6 +82,10 @@ TWizardControls WireControls(TControlSet& s) {
     return c;
 }
 
+// Puts a set of controls into the form layout's initial state: what is
+// hidden or disabled, the layout's captions and the buttons' places.
+void ApplyLayout(const TWizardControls& c);
+
 enum class TCursorKind { crDefault, crHourGlass };
 
 // What the wizard asks of the window around it, beyond message boxes and the

@@ -6,32 +6,7 @@
 namespace oup::test {
 
 TFakeWizard::TFakeWizard(std::vector<std::string> args) : Args(std::move(args)) {
-    // The layout's initial states.
-    Label12.SetVisible(false);
-    bane.SetVisible(false);
-    FileLabel2.SetVisible(false);
-    StartKnapp.SetVisible(true);
-    driveliste.SetVisible(false);
-    Memo1.SetVisible(false);
-    Liste.SetVisible(false);
-    AvbrytKnapp.SetVisible(false);
-    ForrigeKnapp.SetEnabled(false);
-    Animate1.SetVisible(false);
-    Animate1.SetClip(TCommonAVI::aviFindComputer);
-    Label1.SetCaption("Label1");
-    NesteKnapp.SetCaption("&Neste >>");
-    StartKnapp.SetCaption("Start");
-    Button2.SetCaption("&Lukk");
-    Button2.SetLeft(179);
-    StartKnapp.SetLeft(443);
-    AvbrytKnapp.SetCaption("&Avbryt");
-    ForrigeKnapp.SetCaption("<< Forrige");
-    bane.SetCaption("Katalog:");
-    OXPPanel1.SetCaption("Oppdatering");
-    advpanel2.SetCaption("Instruksjoner");
-    driveliste.SetColumnTitle("Stasjon");
-    Liste.SetColumnTitle("Bane");
-    Progress.SetVisible(false);
+    ApplyLayout(WireControls(*this));
     Log.clear();
 
     Machine.AddDrive('C');
