@@ -126,6 +126,21 @@ protected:
     }
 
     // The texts, as start-up would have loaded them.
+    // Page 2 with only C: ticked and a click on Start waiting in the queue,
+    // so that a message posted next reaches the search while it runs.
+    void QueueStartOnDriveC() {
+    machine.AddDir("C:\\Apps\\Ledger");
+    Make();
+    LoadTexts();
+    ShowWindow();
+    form->Update().Script.ProgramFile = "ledger.exe";
+    form->Update().Page = 2;
+    form->Update().ShowPage();
+    List("driveliste").AddItem("C:", true);
+    ::PostMessageA(form->Handle(), WM_COMMAND, MAKEWPARAM(idStartKnapp, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(Handle("StartKnapp")));
+    }
+
     void LoadTexts() {
         for (const std::string& line : LanguageLines()) form->Update().LanguageTexts.Add(line);
     }
@@ -490,17 +505,8 @@ TEST_F(WizardForm, EnterPressesTheVisibleDefaultButtonAndEscCloses) {
 }
 
 TEST_F(WizardForm, EscDuringTheSearchCancelsIt) {
-    machine.AddDir("C:\\Apps\\Ledger");
-    Make();
-    LoadTexts();
-    ShowWindow();
-    form->Update().Script.ProgramFile = "ledger.exe";
-    form->Update().Page = 2;
-    form->Update().ShowPage();
-    List("driveliste").AddItem("C:", true);
     // Start, and Esc waiting in the queue for the search's first look at it.
-    ::PostMessageA(form->Handle(), WM_COMMAND, MAKEWPARAM(idStartKnapp, BN_CLICKED),
-                   reinterpret_cast<LPARAM>(Handle("StartKnapp")));
+    QueueStartOnDriveC();
     ::PostMessageA(form->Handle(), WM_KEYDOWN, VK_ESCAPE, 0);
     form->ProcessMessages();
 
@@ -513,16 +519,7 @@ TEST_F(WizardForm, EscDuringTheSearchCancelsIt) {
 }
 
 TEST_F(WizardForm, CloseDuringTheSearchClosesOnceItHasStopped) {
-    machine.AddDir("C:\\Apps\\Ledger");
-    Make();
-    LoadTexts();
-    ShowWindow();
-    form->Update().Script.ProgramFile = "ledger.exe";
-    form->Update().Page = 2;
-    form->Update().ShowPage();
-    List("driveliste").AddItem("C:", true);
-    ::PostMessageA(form->Handle(), WM_COMMAND, MAKEWPARAM(idStartKnapp, BN_CLICKED),
-                   reinterpret_cast<LPARAM>(Handle("StartKnapp")));
+    QueueStartOnDriveC();
     ::PostMessageA(form->Handle(), WM_CLOSE, 0, 0);
     form->ProcessMessages();
 
