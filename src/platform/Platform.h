@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "common/Paths.h"
 #include "common/Stream.h"
+#include "common/Text.h"
 
 namespace oup {
 
@@ -104,21 +106,6 @@ public:
     // Size of the first match of a directory search, -1 if none or a directory.
     int64_t QueryFileSize(const std::string& path);
 };
-
-// Path helpers for Windows paths ('\' and, where it matters, ':').
-std::string ExtractFilePath(const std::string& path);  // up to and including the last \ or :
-std::string ExtractFileName(const std::string& path);  // after the last \ or :
-std::string ExcludeTrailingBackslash(const std::string& path);
-std::string IncludeTrailingBackslash(const std::string& path);
-// Trims characters of code 32 or less from both ends.
-std::string Trim(const std::string& text);
-// ASCII-only upper-casing, where the program compares drive letters.
-std::string AsciiUpperCase(std::string text);
-// Upper-casing in Windows-1252, for platforms that have no ANSI code page.
-std::string UpperCase1252(const std::string& text);
-// Windows name matching of one name against a pattern with * and ?,
-// ignoring ASCII letter case. "*.*" matches every name.
-bool MatchesMask(const std::string& name, const std::string& mask);
 
 // The platform of this build: Win32 on Windows, POSIX on Linux.
 TPlatform& SystemPlatform();

@@ -1,0 +1,13 @@
+// Windows path helpers ('\' and, where it matters, ':'), on text only: none
+// of them asks the file system anything.
+#pragma once
+#include <string>
+
+namespace oup {
+
+std::string ExtractFilePath(const std::string& path);  // up to and including the last \ or :
+std::string ExtractFileName(const std::string& path);  // after the last \ or :
+std::string ExcludeTrailingBackslash(const std::string& path);
+std::string IncludeTrailingBackslash(const std::string& path);
+
+}  // namespace oup
