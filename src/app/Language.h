@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Controls.h"
+#include "controls/Controls.h"
 #include "platform/Platform.h"
 
 namespace oup {

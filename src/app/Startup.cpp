@@ -5,6 +5,7 @@
 #include "app/UpdateLog.h"
 #include "common/Errors.h"
 #include "package/PackageFormat.h"
+#include "search/DriveList.h"
 
 namespace oup {
 
@@ -41,10 +42,11 @@ std::string Truncated(std::string dir) {
 
 }  // namespace
 
-uint32_t TUpdate::GetImageEnd() { return oup::GetImageEnd(Platform); }
-
-bool TUpdate::ExtractAppendedPackage() {
-    return oup::ExtractAppendedPackage(Platform, BackupFile1, CommandLine.ExePath, WorkDir);
+void TUpdate::FillDriveList() {
+    // Roots named on the command line take the place of the drives.
+    const std::vector<std::string> items =
+        CommandLine.Dirs.empty() ? DriveList(Platform) : UniqueRoots(Platform, CommandLine.Dirs);
+    for (const std::string& item : items) Controls.driveliste->AddItem(item, true);
 }
 
 void TUpdate::LoadLanguage() {
@@ -79,7 +81,6 @@ void TUpdate::StartupSequence() {
     if (!CommandLine.LogFile.empty()) log_ = std::make_unique<TUpdateLog>(Platform, CommandLine.LogFile);
 
     FillDriveList();
-    DirQueue.clear();
     Script.FileEntries.clear();
 
     std::string temp = Platform.GetTempDir();
@@ -131,12 +132,12 @@ bool TUpdate::FindAndRestorePackage() {
     };
 
     const int64_t fileSize = Platform.QueryFileSize(CommandLine.ExePath);
-    const bool appended = static_cast<int32_t>(fileSize) != static_cast<int32_t>(GetImageEnd());
+    const bool appended = static_cast<int32_t>(fileSize) != static_cast<int32_t>(oup::GetImageEnd(Platform));
     bool restored = false;
     if (appended) {
         packageName_ = CommandLine.ExePath;
         Log("Package appended to " + packageName_);
-        restored = ExtractAppendedPackage();
+        restored = oup::ExtractAppendedPackage(Platform, BackupFile1, CommandLine.ExePath, WorkDir);
     } else {
         packageName_ = CommandLine.PackagePath;
         if (packageName_.empty()) {

@@ -3,6 +3,7 @@
 
 #include "app/UpdateLog.h"
 #include "common/Errors.h"
+#include "controls/FileLbl.h"
 
 namespace oup {
 
@@ -117,7 +118,21 @@ void TUpdate::ShowPage() {
     }
 }
 
+TUpdate::TBusy::TBusy(TUpdate& form, TBusyKind kind) : form_(form) { form_.busy_ = kind; }
+
+TUpdate::TBusy::~TBusy() {
+    form_.busy_ = TBusyKind::None;
+    if (!form_.closePending_) return;
+    form_.closePending_ = false;
+    try {
+        form_.Services.Close();
+    } catch (...) {
+        // Closing ignores its own failures; none may leave here.
+    }
+}
+
 void TUpdate::NesteKnappClick() {
+    if (busy_ != TBusyKind::None) return;
     Controls.Label1->SetVisible(false);
     ++Page;
     ShowPage();
@@ -138,14 +153,14 @@ void TUpdate::AvbrytKnappClick() {
 void TUpdate::Button2Click() { Services.Close(); }
 
 bool TUpdate::CloseQuery() {
-    if (searching_) {
-        // The search still walks DirQueue: stop it as Cancel does; it closes
-        // the window itself once it has let go of the queue.
+    if (busy_ == TBusyKind::Searching) {
+        // The search still walks its queue: stop it as Cancel does; the
+        // window closes once the search has let go of it.
         CancelRequested = true;
         closePending_ = true;
         return false;
     }
-    if (updating_) {
+    if (busy_ == TBusyKind::Updating) {
         // Half an update is worse than a late close: the run closes the
         // window when it has finished.
         closePending_ = true;
@@ -174,7 +189,6 @@ void TUpdate::FormClose() {
         // whatever the package brought besides the files named above.
         if (ownsWorkDir_) RemoveTree(Platform, ExcludeTrailingBackslash(WorkDir));
     }
-    DirQueue.clear();
     LanguageTexts.Clear();
     if (log_) Log("Closed on page " + std::to_string(Page));
 }
@@ -186,25 +200,6 @@ void TUpdate::ShowError(const std::string& message) {
 
 void TUpdate::Log(const std::string& line) {
     if (log_) log_->Line(line);
-}
-
-void RemoveTree(TPlatform& platform, const std::string& dir) {
-    std::vector<TSearchRec> entries;
-    platform.FindFiles(dir + "\\*.*", [&](const TSearchRec& r) {
-        if (r.Name != "." && r.Name != "..") entries.push_back(r);
-        return true;
-    });
-    for (const TSearchRec& r : entries) {
-        const std::string path = dir + "\\" + r.Name;
-        // A link is removed itself, never followed into what it points at.
-        if ((r.Attr & faDirectory) && !(r.Attr & faReparsePoint))
-            RemoveTree(platform, path);
-        else if (r.Attr & faDirectory)
-            platform.RemoveDir(path);
-        else
-            platform.DeleteFile(path);
-    }
-    platform.RemoveDir(dir);
 }
 
 }  // namespace oup

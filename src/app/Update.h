@@ -1,40 +1,29 @@
-// TUpdate: the wizard. This is its portable logic: pages, buttons, start-up,
-// closing, the instance search and the update run, written against the
-// control seam (app/Controls.h) and the form services below. The Win32 form
-// (src/app/win32) creates the real windows and forwards its events here; unit
-// tests drive the same logic with recording fakes.
+// TUpdate: the wizard. This is its portable logic: the page choreography,
+// start-up, closing, and the wiring of the search (search/), the update run
+// (update/) and the restore engine (package/) to the controls, written
+// against the control seam (controls/Controls.h) and the form services below.
+// The Win32 form (src/app/win32) creates the real windows and forwards its
+// events here; unattended mode and the unit tests drive the same logic on
+// in-memory controls.
 #pragma once
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "app/CommandLine.h"
-#include "app/Controls.h"
 #include "app/Language.h"
-#include "app/UpdateScript.h"
 #include "common/UserInterface.h"
+#include "controls/Controls.h"
 #include "controls/FileLbl.h"
 #include "package/backup.h"
 #include "platform/Platform.h"
+#include "update/UpdateRun.h"
+#include "update/UpdateScript.h"
 
 namespace oup {
 
 class TUpdateLog;
-
-// A path-shortening label as the wizard sees it: a control that can be shown
-// and hidden, around the portable label that computes its caption.
-class TFileLabelControl : public virtual TControl {
-public:
-    virtual TFileLabel& Label() = 0;
-};
-
-// A progress indication of the update run (files done of files due).
-class TProgressControl : public virtual TControl {
-public:
-    virtual void SetProgress(int done, int total) = 0;
-};
 
 // The wizard form's controls, by their names on the form.
 struct TWizardControls {
@@ -146,18 +135,9 @@ public:
     void LoadLanguage();
     std::string ExpandPlaceholders(const std::string& text) const;
     const std::string& Text(int index) const { return LanguageTexts.Get(index); }
-    uint32_t GetImageEnd();
-    bool ExtractAppendedPackage();
 
-    // --- instance search ---
-    bool IsInstanceDir(const std::string& path);
-
-    // --- update run ---
+    // --- the update run of page 4 ---
     void RunUpdate();
-    void InstallEntry(int instanceIndex, int entryIndex);
-    static std::string ReplaceMacro(const std::string& text, const std::string& macro,
-                                    const std::string& value);
-    void StampFileDate(const std::string& path, TDateTime dateTime);
 
     // --- unattended mode ---
     // Runs the whole job without a window: start-up, search, update. Returns
@@ -166,8 +146,8 @@ public:
 
     // The exit status of this run so far.
     int ExitCode() const { return exitCode_; }
-    bool Searching() const { return searching_; }
-    bool Updating() const { return updating_; }
+    bool Searching() const { return busy_ == TBusyKind::Searching; }
+    bool Updating() const { return busy_ == TBusyKind::Updating; }
     bool StartupFailed() const { return startupFailed_; }
 
     // --- the form's members ---
@@ -180,48 +160,44 @@ public:
     TUpdateScript Script;  // ProgramName ... FileEntries
     std::string WorkDir;   // ends with a backslash
     std::string WindowsDir, SystemDir;  // no trailing backslash
-    std::vector<std::string> DirQueue;
     TLanguageTexts LanguageTexts;
     std::string LanguageFileName;
     int Page = 1;
     bool CancelRequested = false;
 
 private:
+    enum class TBusyKind { None, Searching, Updating };
+    // Held while a search or the update run is in progress: Start, Update
+    // and Next do nothing meanwhile (a click let through by the search's
+    // message pump must not start a second search inside the first), and a
+    // close asked for meanwhile happens when it is released.
+    class TBusy {
+    public:
+        TBusy(TUpdate& form, TBusyKind kind);
+        ~TBusy();
+        TBusy(const TBusy&) = delete;
+        TBusy& operator=(const TBusy&) = delete;
+
+    private:
+        TUpdate& form_;
+    };
+
     void StartupSequence();
     bool FindAndRestorePackage();
     void ShowError(const std::string& message);
     void Log(const std::string& line);
-    void SearchRoot(const std::string& root, size_t& queuePosition);
-    // Tests a directory as an instance and queues it for listing, each at
-    // most once per search, whatever letter case the path comes in.
-    void ReachDirectory(const std::string& path, bool test, bool queue);
-    bool ModeAllowsInstall(const TFileEntry& entry, const std::string& instanceFile,
-                           std::string& reason);
-    bool CopyIntoPlace(const std::string& source, const std::string& target);
+    void OnUpdateReport(const TUpdateRun& run, const TUpdateReport& report);
 
     std::unique_ptr<TUpdateLog> log_;
     std::string packageName_;       // for messages: the package file or the executable
     std::string restoreError_;      // the restore engine's own error text, if any
-    // Every directory the search reached, upper-cased: whether it was queued
-    // and whether it was tested (kReachedQueued | kReachedTested).
-    std::unordered_map<std::string, uint8_t> reached_;
-    int filesInstalled_ = 0, filesFailed_ = 0;  // by the update run
-    bool searching_ = false;
-    bool updating_ = false;
+    TBusyKind busy_ = TBusyKind::None;
     bool closePending_ = false;
     bool closed_ = false;
     bool ownsWorkDir_ = false;  // WorkDir was created for this run
     bool startupFailed_ = false;
     int exitCode_ = ecClosedEarly;
 };
-
-// Remote names of the connected network disk resources, in the platform's
-// order; empty when they cannot be enumerated.
-std::vector<std::string> ListConnectedShares(TPlatform& platform);
-
-// Deletes a directory with everything in it; links inside are removed, not
-// followed. Failures are passed over.
-void RemoveTree(TPlatform& platform, const std::string& dir);
 
 // The whole job without a window (/S): start-up, search of every drive-list
 // item (or the /DIR roots), update of every installation found, on in-memory

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Controls.h"
+#include "controls/Controls.h"
 
 namespace oup {
 
@@ -71,6 +71,13 @@ private:
     std::string caption_;
     // A new label's customary size until the form lays it out.
     int left_ = 0, top_ = 0, width_ = 65, height_ = 17;
+};
+
+// A path-shortening label as a form sees it: a control that can be shown
+// and hidden, around the portable label that computes its caption.
+class TFileLabelControl : public virtual TControl {
+public:
+    virtual TFileLabel& Label() = 0;
 };
 
 }  // namespace oup

@@ -44,4 +44,23 @@ int64_t TPlatform::QueryFileSize(const std::string& path) {
     return size;
 }
 
+void RemoveTree(TPlatform& platform, const std::string& dir) {
+    std::vector<TSearchRec> entries;
+    platform.FindFiles(dir + "\\*.*", [&](const TSearchRec& r) {
+        if (r.Name != "." && r.Name != "..") entries.push_back(r);
+        return true;
+    });
+    for (const TSearchRec& r : entries) {
+        const std::string path = dir + "\\" + r.Name;
+        // A link is removed itself, never followed into what it points at.
+        if ((r.Attr & faDirectory) && !(r.Attr & faReparsePoint))
+            RemoveTree(platform, path);
+        else if (r.Attr & faDirectory)
+            platform.RemoveDir(path);
+        else
+            platform.DeleteFile(path);
+    }
+    platform.RemoveDir(dir);
+}
+
 }  // namespace oup

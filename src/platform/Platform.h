@@ -107,6 +107,10 @@ public:
     int64_t QueryFileSize(const std::string& path);
 };
 
+// Deletes a directory with everything in it; links inside are removed, not
+// followed. Failures are passed over.
+void RemoveTree(TPlatform& platform, const std::string& dir);
+
 // The platform of this build: Win32 on Windows, POSIX on Linux.
 TPlatform& SystemPlatform();
 

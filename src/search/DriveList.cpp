@@ -1,8 +1,8 @@
 // The drive list: every local fixed drive, and the network shares reachable
-// through the machine's connected network disk resources, all ticked.
-#include <algorithm>
+// through the machine's connected network disk resources.
+#include "search/DriveList.h"
 
-#include "app/Update.h"
+#include <algorithm>
 
 namespace oup {
 
@@ -10,43 +10,23 @@ std::vector<std::string> ListConnectedShares(TPlatform& platform) {
     return platform.ConnectedDiskResources();
 }
 
-namespace {
-
-class TDriveListBuilder {
-public:
-    TDriveListBuilder(TPlatform& platform, TListView& list) : platform_(platform), list_(list) {}
-
-    // Adds an item unless one with the same caption, ignoring letter case,
-    // is already there: the same share must not be searched twice.
-    void Add(const std::string& caption) {
-        const std::string key = platform_.AnsiUpperCase(caption);
-        if (std::find(keys_.begin(), keys_.end(), key) != keys_.end()) return;
-        keys_.push_back(key);
-        list_.AddItem(caption, true);
+std::vector<std::string> UniqueRoots(TPlatform& platform, const std::vector<std::string>& roots) {
+    std::vector<std::string> out, keys;
+    for (const std::string& root : roots) {
+        std::string key = platform.AnsiUpperCase(root);
+        if (std::find(keys.begin(), keys.end(), key) != keys.end()) continue;
+        keys.push_back(std::move(key));
+        out.push_back(root);
     }
+    return out;
+}
 
-private:
-    TPlatform& platform_;
-    TListView& list_;
-    std::vector<std::string> keys_;
-};
-
-}  // namespace
-
-void TUpdate::FillDriveList() {
-    TListView& list = *Controls.driveliste;
-    TDriveListBuilder builder(Platform, list);
-
-    // Roots named on the command line take the place of the drives.
-    if (!CommandLine.Dirs.empty()) {
-        for (const std::string& dir : CommandLine.Dirs) builder.Add(dir);
-        return;
-    }
-
-    const std::vector<std::string> shares = ListConnectedShares(Platform);
+std::vector<std::string> DriveList(TPlatform& platform) {
+    std::vector<std::string> items;
+    const std::vector<std::string> shares = ListConnectedShares(platform);
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
         const std::string drive = std::string(1, letter) + ":";
-        if (Platform.GetDriveType(drive + "\\") == dtFixed) builder.Add(drive);
+        if (platform.GetDriveType(drive + "\\") == dtFixed) items.push_back(drive);
     }
 
     std::string previous;
@@ -58,15 +38,16 @@ void TUpdate::FillDriveList() {
         if (prefix != previous) {
             for (char letter = 'A'; letter <= 'Z'; ++letter) {
                 const std::string probe = prefix + letter + "\\";
-                if (Platform.GetDriveType(probe) == dtRemote && Platform.DirectoryExists(probe))
-                    builder.Add(prefix + letter);
+                if (platform.GetDriveType(probe) == dtRemote && platform.DirectoryExists(probe))
+                    items.push_back(prefix + letter);
             }
         }
         previous = prefix;
         // The connected share itself, whatever its last character.
         const std::string own = ExcludeTrailingBackslash(share);
-        if (Platform.DirectoryExists(own + "\\")) builder.Add(own);
+        if (platform.DirectoryExists(own + "\\")) items.push_back(own);
     }
+    return UniqueRoots(platform, items);
 }
 
 }  // namespace oup

@@ -209,6 +209,7 @@ bool TFakeMachine::FindFiles(const std::string& pattern,
     if (p == std::string::npos) return false;
     const std::string dirKey = Key(norm.substr(0, p));
     const std::string mask = norm.substr(p + 1);
+    if (mask == "*.*") Listings.push_back(norm.substr(0, p));
     auto dir = nodes_.find(dirKey);
     if (dir == nodes_.end() || !(dir->second.Attr & faDirectory) || mask.empty()) return false;
 

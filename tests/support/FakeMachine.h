@@ -42,6 +42,8 @@ public:
     // Every path, in the case it was created with, sorted ignoring case.
     std::vector<std::string> AllPaths() const;
     int OpenCount() const { return openFiles_; }  // files open right now
+    // Every directory listed ("dir\*.*" searched), in order.
+    std::vector<std::string> Listings;
 
     std::string TempDir = "C:\\TEMP\\";
     std::string WindowsDir = "C:\\WINDOWS";

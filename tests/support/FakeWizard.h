@@ -13,30 +13,6 @@
 
 namespace oup::test {
 
-class TFakeFileLabel : public TFakeControlBase, public TFileLabelControl {
-public:
-    explicit TFakeFileLabel(std::string name, TControlLog* log = nullptr)
-        : TFakeControlBase(std::move(name), log), label_(measure_) {
-        label_.SetBounds(0, 0, 333, 17);
-    }
-    TFileLabel& Label() override { return label_; }
-
-private:
-    TFixedMeasure measure_{6};
-    TFileLabel label_;
-};
-
-class TFakeProgress : public TFakeControlBase, public TProgressControl {
-public:
-    using TFakeControlBase::TFakeControlBase;
-    void SetProgress(int done, int total) override {
-        Done = done;
-        Total = total;
-        Record("Progress", std::to_string(done) + "/" + std::to_string(total));
-    }
-    int Done = 0, Total = 0;
-};
-
 struct TMessageRecord {
     std::string Text, Caption;
     TMsgKind Kind;

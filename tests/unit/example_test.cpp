@@ -7,7 +7,7 @@
 #include <set>
 
 #include "app/Language.h"
-#include "app/UpdateScript.h"
+#include "update/UpdateScript.h"
 #include "support/FakeMachine.h"
 
 namespace oup {

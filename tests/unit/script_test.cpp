@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/UpdateScript.h"
+#include "update/UpdateScript.h"
 #include "common/Errors.h"
 #include "support/FakeMachine.h"
 

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Update.h"
+#include "controls/Controls.h"
+#include "controls/FileLbl.h"
 #include "app/win32/FormLayout.h"
 #include "platform/win32/WinApi.h"
 

@@ -1,4 +1,4 @@
-#include "app/UpdateScript.h"
+#include "update/UpdateScript.h"
 
 #include <memory>
 

@@ -1,6 +1,7 @@
-// The wizard's logic talks to its controls through these small interfaces.
-// The Win32 form implements them on real windows; unit tests use the
-// recording fakes in tests/support.
+// The control seam: the wizard's logic talks to its controls through these
+// small interfaces. The Win32 form implements them on real windows;
+// unattended mode uses the in-memory set (MemoryControls.h), which the test
+// fakes extend with a record of every change.
 #pragma once
 #include <string>
 
@@ -52,6 +53,12 @@ public:
     virtual void Play() = 0;
     virtual void Stop() = 0;
     virtual bool Playing() const = 0;
+};
+
+// A progress indication (files done of files due).
+class TProgressControl : public virtual TControl {
+public:
+    virtual void SetProgress(int done, int total) = 0;
 };
 
 // Something that measures text in a control's font, in pixels.

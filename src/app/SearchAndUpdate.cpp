@@ -1,0 +1,136 @@
+// The wizard's two long steps, wired to its controls: the instance search of
+// page 2 (Start) and the update run of page 4.
+#include "app/Update.h"
+#include "app/UpdateLog.h"
+#include "search/InstanceSearch.h"
+
+namespace oup {
+
+void TUpdate::StartKnappClick() {
+    // A Start let through by the search's own message pump (Cancel, then
+    // Enter) must not begin a second search inside the first.
+    if (busy_ != TBusyKind::None) return;
+    TBusy busy(*this, TBusyKind::Searching);
+
+    TWizardControls& c = Controls;
+    c.NesteKnapp->SetEnabled(false);
+    c.ForrigeKnapp->SetEnabled(false);
+    CancelRequested = false;
+    c.AvbrytKnapp->SetVisible(true);
+    c.driveliste->SetVisible(false);
+    c.Liste->Clear();
+    Services.SetCursor(TCursorKind::crHourGlass);
+    c.StartKnapp->SetVisible(false);
+    c.Animate1->SetVisible(true);
+    c.Animate1->Play();
+    c.bane->SetVisible(true);
+    c.filelabel1->SetVisible(true);
+
+    std::vector<std::string> roots;
+    for (int i = 0; i < c.driveliste->Count(); ++i)
+        if (c.driveliste->ItemChecked(i)) roots.push_back(c.driveliste->ItemCaption(i));
+
+    TInstanceSearch search(Platform, {Script.ProgramFile, WorkDir, WindowsDir});
+    search.OnRoot = [this](const std::string& root) { Log("Searching " + root); };
+    search.OnFound = [this](const std::string& dir) {
+        Controls.Liste->AddItem(dir, true);
+        Log("Found " + dir);
+    };
+    TFileLabel& pathLabel = c.filelabel1->Label();
+    search.OnDirectory = [&](const std::string& dir) {
+        pathLabel.SetFileName(dir);
+        Controls.filelabel1->Repaint();
+    };
+    // Cancel (or a close) runs inside the pump and has already put page 2
+    // and the cursor back when the search sees the flag.
+    search.Poll = [this] {
+        Services.ProcessMessages();
+        return CancelRequested;
+    };
+    if (!search.Run(roots)) {
+        Log("Search cancelled");
+        return;
+    }
+
+    Services.SetCursor(TCursorKind::crDefault);
+    c.Animate1->Stop();
+    c.advpanel2->SetCaption(Text(ltSearchDone));
+    c.bane->SetVisible(false);
+    c.filelabel1->SetVisible(false);
+    c.Animate1->SetVisible(false);
+    Log("Search finished: " + std::to_string(c.Liste->Count()) + " installation(s) found");
+    ++Page;
+    ShowPage();
+}
+
+void TUpdate::OnUpdateReport(const TUpdateRun& run, const TUpdateReport& report) {
+    TWizardControls& c = Controls;
+    switch (report.Kind) {
+        case TReportKind::Visiting:
+            c.FileLabel2->Label().SetFileName(report.Target);
+            c.FileLabel2->Repaint();
+            return;
+        case TReportKind::NotChosen:
+            Log("Skipped " + report.Target + ": " + report.Reason);
+            return;
+        case TReportKind::Installed:
+            Log("Installed " + report.Target);
+            break;
+        case TReportKind::Skipped:
+            Log("Skipped " + report.Target + ": " + report.Reason);
+            break;
+        case TReportKind::Failed: {
+            const std::string line = kFailureLinePrefix + report.Target;
+            c.Memo1->AppendLine(line);
+            Log(line);
+            break;
+        }
+    }
+    // A failed once-only entry is tried again at the next installation, so
+    // the total may grow.
+    const int done = run.InstalledCount() + run.FailedCount();
+    c.Progress->SetProgress(done, std::max(done, run.Due()));
+    Services.ProcessPaintMessages();
+}
+
+void TUpdate::RunUpdate() {
+    // A close asked for meanwhile waits for the run's end (see CloseQuery).
+    TBusy busy(*this, TBusyKind::Updating);
+    TWizardControls& c = Controls;
+    c.Animate1->SetClip(TCommonAVI::aviCopyFiles);
+    c.Animate1->SetVisible(true);
+    c.Animate1->Play();
+    c.Memo1->SetCaption("");
+
+    std::vector<TInstallation> installations;
+    for (int i = 0; i < c.Liste->Count(); ++i)
+        installations.push_back({c.Liste->ItemCaption(i), c.Liste->ItemChecked(i)});
+    TUpdateRun run(Platform, Script.FileEntries, {WorkDir, WindowsDir, SystemDir});
+    run.OnReport = [&](const TUpdateReport& report) { OnUpdateReport(run, report); };
+    run.Plan(installations);
+    Log("Updating " + std::to_string(run.Chosen()) + " installation(s), " +
+        std::to_string(run.Due()) + " file(s) due");
+
+    c.FileLabel2->SetVisible(true);
+    c.Progress->SetProgress(0, run.Due());
+    c.Progress->SetVisible(true);
+    Services.ProcessPaintMessages();
+    run.Execute();
+    Script.FileEntries = run.Entries();  // with their Installed flags
+
+    c.Animate1->Stop();
+    c.Animate1->SetVisible(false);
+    c.FileLabel2->SetVisible(false);
+    c.Progress->SetVisible(false);
+    exitCode_ = run.FailedCount() == 0 ? ecSuccess : ecFailures;
+    Log("Update finished: " + std::to_string(run.InstalledCount()) + " installed, " +
+        std::to_string(run.FailedCount()) + " failed");
+
+    ++Page;
+    ShowPage();
+    c.Label1->SetCaption(Text(ltFinished));
+    c.Label1->SetVisible(true);
+    c.Button2->SetLeft(c.StartKnapp->Left());
+}
+
+}  // namespace oup

@@ -1,0 +1,112 @@
+// The update run: every file entry of the script into every chosen
+// installation, each under the rule of its mode. It takes installations and
+// entries as values, decides each (installation, entry) pair once, and
+// reports every decision and outcome through one callback, which the log,
+// the window and the tests all use.
+#pragma once
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/DateTime.h"
+#include "platform/Platform.h"
+#include "update/UpdateScript.h"
+
+namespace oup {
+
+struct TInstallation {
+    std::string Dir;  // no trailing backslash; a drive root is "D:"
+    bool Chosen = true;
+};
+
+// The directories the macros of a target directory stand for.
+struct TUpdateDirs {
+    std::string WorkDir;     // holds the package copies; ends with a backslash
+    std::string WindowsDir;  // "<windir>", no trailing backslash
+    std::string SystemDir;   // "<winsysdir>", no trailing backslash
+};
+
+// What the mode of an entry decides for one installation.
+struct TDecision {
+    bool Install = false;
+    std::string Reason;  // why not, when not
+};
+
+enum class TReportKind {
+    NotChosen,  // Target: the instance file; the installation was not chosen
+    Visiting,   // Target: the instance file; a chosen pair is being worked on
+    Installed,  // Target: the target file
+    Skipped,    // Target: the instance or target file; Reason says why
+    Failed,     // Target: the target file; the old file is intact
+};
+
+struct TUpdateReport {
+    TReportKind Kind;
+    std::string Target;
+    std::string Reason;
+    std::string Installation;
+    size_t Entry = 0;  // index into the run's entries
+};
+
+// Replaces the first occurrence of macro in text (case-sensitive) with value
+// and trims the result; text without the macro is returned as it is.
+std::string ReplaceMacro(const std::string& text, const std::string& macro, const std::string& value);
+// A target directory with its macros expanded in their order ("<installdir>",
+// "<windir>", "<winsysdir>"), still with any trailing backslash.
+std::string ExpandTargetDir(const std::string& targetDir, const std::string& installationDir,
+                            const TUpdateDirs& dirs);
+// Whether an entry goes into a directory shared by all installations.
+bool NamesSystemDirectory(const std::string& targetDir);
+
+class TUpdateRun {
+public:
+    TUpdateRun(TPlatform& platform, std::vector<TFileEntry> entries, TUpdateDirs dirs);
+    TUpdateRun(const TUpdateRun&) = delete;
+    TUpdateRun& operator=(const TUpdateRun&) = delete;
+
+    std::function<void(const TUpdateReport&)> OnReport;
+
+    // Decides every pair of the chosen installations and counts the files
+    // due (an entry for the Windows or system directory once).
+    void Plan(const std::vector<TInstallation>& installations);
+    // Works through the plan in order: installations as given, entries in
+    // script order.
+    void Execute();
+    void Run(const std::vector<TInstallation>& installations) {
+        Plan(installations);
+        Execute();
+    }
+
+    // The mode's decision for one pair.
+    TDecision Decide(const std::string& installationDir, const TFileEntry& entry);
+    // Installs one entry into one installation, under the once-only rule for
+    // the Windows and system directories; reports the outcome.
+    void InstallEntry(const std::string& installationDir, size_t entryIndex);
+    // Gives a file the entry's date; years outside 1980..2107 leave it.
+    void StampFileDate(const std::string& path, TDateTime dateTime);
+
+    const std::vector<TFileEntry>& Entries() const { return entries_; }
+    int Due() const { return due_; }
+    int InstalledCount() const { return installed_; }
+    int FailedCount() const { return failed_; }
+    int Chosen() const { return chosen_; }
+
+private:
+    struct TPair {
+        size_t Installation;
+        size_t Entry;
+        TDecision Decision;
+    };
+    bool CopyIntoPlace(const std::string& source, const std::string& target);
+    void Report(TReportKind kind, const std::string& target, const std::string& reason,
+                const std::string& installation, size_t entry);
+
+    TPlatform& platform_;
+    std::vector<TFileEntry> entries_;
+    TUpdateDirs dirs_;
+    std::vector<TInstallation> installations_;
+    std::vector<TPair> plan_;
+    int due_ = 0, installed_ = 0, failed_ = 0, chosen_ = 0;
+};
+
+}  // namespace oup
