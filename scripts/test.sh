@@ -4,14 +4,15 @@
 #   scripts/test.sh
 #
 # Layers, in order, each run even when an earlier one failed:
+#   0. layers   includes point down only (scripts/check-layers.sh)
 #   1. host     Linux build (ASan/UBSan) and its unit tests (ctest)
 #   2. windows  32-bit Windows build and the same unit tests under Wine (ctest)
 #   3. pe       oupdate.exe is a PE32 GUI program for Intel 80386, stripped,
 #               importing only DLLs that Windows ships
 #   4. e2e      every tests/e2e/*.sh, in name order
 #   5. fuzz     scripts/fuzz.sh 60, when it exists
-# The last line reads "N passed, M failed": the GoogleTest cases of both
-# builds, one per check of layer 3, and one per e2e script or fuzz run (an
+# The last line reads "N passed, M failed": one for layer 0, the GoogleTest
+# cases of both builds, one per check of layer 3, and one per e2e script or fuzz run (an
 # e2e script may instead end its output with its own "N passed, M failed"
 # line, which is then counted). The exit status is non-zero on any failure.
 #
@@ -153,6 +154,10 @@ rm -rf "$WINEPREFIX"
     >>"$logs/wineboot.log" 2>&1) &
 wineboot_pid=$!
 echo "creating $WINEPREFIX"
+
+# --- 0. layering ----------------------------------------------------------------
+step "layering: includes point down only"
+if "$root/scripts/check-layers.sh"; then passed=$((passed + 1)); else fail "layers"; fi
 
 # --- 1. host ------------------------------------------------------------------
 step "host build and unit tests"
