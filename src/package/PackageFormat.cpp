@@ -95,18 +95,6 @@ bool ExtractAppendedPackage(TPlatform& platform, TBackupFile& backupFile, const 
     }
 }
 
-std::string ChangeFileExt(const std::string& path, const std::string& ext) {
-    const size_t p = path.find_last_of(".\\/:");
-    if (p == std::string::npos || path[p] != '.') return path + ext;
-    return path.substr(0, p) + ext;
-}
-
-std::string VolumePath(const std::string& firstVolume, int number) {
-    char ext[16];
-    std::snprintf(ext, sizeof ext, ".%03d", number);
-    return ChangeFileExt(firstVolume, ext);
-}
-
 namespace {
 
 // Walks entry data (signature, blocks, closing zero) and adds what it holds

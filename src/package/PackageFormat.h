@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/Stream.h"
+#include "package/PackageReader.h"
 #include "platform/Platform.h"
 
 namespace oup {
@@ -34,13 +35,6 @@ uint32_t GetImageEnd(TPlatform& platform);
 // other failure is swallowed. Returns whether the restore succeeded.
 bool ExtractAppendedPackage(TPlatform& platform, TBackupFile& backupFile, const std::string& exePath,
                             const std::string& workDir);
-
-// The path with its extension replaced by ext (which starts with the dot),
-// or ext appended when the name has none.
-std::string ChangeFileExt(const std::string& path, const std::string& ext);
-// The file of volume number (2..999) of the package whose first volume is
-// firstVolume: update.oup -> update.002.
-std::string VolumePath(const std::string& firstVolume, int number);
 
 // What a walk over a package finds.
 struct TPackageListEntry {
