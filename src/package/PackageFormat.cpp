@@ -1,10 +1,6 @@
 #include "package/PackageFormat.h"
 
-#include <zlib.h>
-
-#include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "common/Errors.h"
 #include "package/backup.h"
@@ -93,104 +89,6 @@ bool ExtractAppendedPackage(TPlatform& platform, TBackupFile& backupFile, const 
         // Reported to the caller as a failed restore, like any other.
         return false;
     }
-}
-
-namespace {
-
-// Walks entry data (signature, blocks, closing zero) and adds what it holds
-// to the entry, or only checks it when entry is null.
-void WalkEntryData(TStream& input, TPackageListEntry* entry, uint8_t* in, uint8_t* out) {
-    uint8_t signature[4];
-    input.ReadBuffer(signature, 4);
-    if (std::memcmp(signature, kEntrySignature, 4) != 0)
-        throw Exception("entry data does not start with the signature EC2");
-    const std::string where = entry ? " in entry " + entry->Name : "";
-    for (;;) {
-        const int32_t blockSize = input.ReadInt32();
-        if (blockSize == 0) return;
-        const uint32_t n =
-            blockSize < 0 ? 0u - static_cast<uint32_t>(blockSize) : static_cast<uint32_t>(blockSize);
-        if (n > kPackageBlockSize)
-            throw Exception("block of " + std::to_string(n) + " bytes" + where +
-                            " is longer than 16384 bytes");
-        input.ReadBuffer(in, n);
-        size_t size = n;
-        if (blockSize > 0) {
-            z_stream zs{};
-            if (inflateInit(&zs) != Z_OK) throw Exception("cannot start the inflater");
-            zs.next_in = in;
-            zs.avail_in = n;
-            zs.next_out = out;
-            zs.avail_out = kPackageBlockSize;
-            const int result = inflate(&zs, Z_NO_FLUSH);
-            size = kPackageBlockSize - zs.avail_out;
-            inflateEnd(&zs);
-            if (result != Z_STREAM_END) throw Exception("damaged compressed block" + where);
-        }
-        if (entry) {
-            entry->Size += static_cast<int64_t>(size);
-            ++entry->Blocks;
-            if (blockSize < 0) ++entry->StoredBlocks;
-        }
-    }
-}
-
-}  // namespace
-
-TPackageSummary ListPackage(TPlatform& platform, TStream& input, const std::string& path) {
-    TPackageSummary summary;
-    auto in = std::make_unique<uint8_t[]>(kPackageBlockSize);
-    auto out = std::make_unique<uint8_t[]>(kPackageBlockSize);
-
-    const int32_t titleLength = input.ReadInt32();
-    if (titleLength < 0) throw Exception("negative title length");
-    if (titleLength > 0) {
-        // Read in pieces so that a lying length cannot claim memory it does not back.
-        while (summary.Title.size() < static_cast<size_t>(titleLength)) {
-            const size_t piece = std::min<size_t>(static_cast<size_t>(titleLength) - summary.Title.size(), 65536);
-            std::string part(piece, '\0');
-            input.ReadBuffer(part.data(), piece);
-            summary.Title += part;
-        }
-    }
-    summary.TotalSize = input.ReadInt32();
-    summary.FileCount = input.ReadInt32();
-
-    std::unique_ptr<TFileStream> volume;  // the open continuation volume, if any
-    TStream* current = &input;
-    for (;;) {
-        const int32_t nameLength = current->ReadInt32();
-        if (nameLength == 0) break;
-        if (nameLength < 0) {
-            ++summary.EmptyRecords;
-            continue;
-        }
-        if (nameLength > 32767) throw Exception("entry name of " + std::to_string(nameLength) + " bytes");
-        std::string name(static_cast<size_t>(nameLength), '\0');
-        current->ReadBuffer(name.data(), name.size());
-        if (name.compare(0, 9, kVolumeSwitchPrefix) == 0) {
-            const std::string digits = name.substr(9, 3);
-            if (digits.size() != 3 || digits.find_first_not_of("0123456789") != std::string::npos)
-                throw Exception("malformed volume switch \"" + name + "\"");
-            if (path.empty()) throw Exception("the package continues in another volume (multi-volume)");
-            const std::string next = ChangeFileExt(path, "." + digits);
-            if (!platform.FileExists(next)) throw Exception("missing volume " + next);
-            volume = platform.OpenFile(next, TOpenMode::ReadShared);
-            current = volume.get();
-            ++summary.Volumes;
-            TPackageListEntry* last = summary.Entries.empty() ? nullptr : &summary.Entries.back();
-            if (last) last->LastVolume = summary.Volumes;
-            WalkEntryData(*current, last, in.get(), out.get());
-            continue;
-        }
-        TPackageListEntry entry;
-        entry.Name = name;
-        entry.Date = current->ReadInt32();
-        entry.FirstVolume = entry.LastVolume = summary.Volumes;
-        summary.Entries.push_back(entry);
-        WalkEntryData(*current, &summary.Entries.back(), in.get(), out.get());
-    }
-    return summary;
 }
 
 }  // namespace oup

@@ -1,11 +1,9 @@
 // Where a package lives: behind an executable's image, or in a package file
-// and its volumes. Also a read-only walk over a package's records for the
-// tools (listing, checking a package before it is appended).
+// and its volumes.
 #pragma once
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "common/Stream.h"
 #include "package/PackageReader.h"
@@ -35,31 +33,5 @@ uint32_t GetImageEnd(TPlatform& platform);
 // other failure is swallowed. Returns whether the restore succeeded.
 bool ExtractAppendedPackage(TPlatform& platform, TBackupFile& backupFile, const std::string& exePath,
                             const std::string& workDir);
-
-// What a walk over a package finds.
-struct TPackageListEntry {
-    std::string Name;
-    int32_t Date = 0;
-    int64_t Size = 0;  // uncompressed
-    int Blocks = 0;
-    int StoredBlocks = 0;  // blocks kept unchanged (negative BlockSize)
-    int FirstVolume = 1;
-    int LastVolume = 1;
-};
-struct TPackageSummary {
-    std::string Title;
-    int32_t TotalSize = 0;
-    int32_t FileCount = 0;
-    int EmptyRecords = 0;
-    int Volumes = 1;
-    std::vector<TPackageListEntry> Entries;
-};
-
-// Walks every record of a package from the stream's current position,
-// inflating each block to learn the sizes. path is the first volume's file,
-// used to find further volumes; empty for a stream that must be a single
-// volume. Raises Exception with a plain description on any damage, and the
-// stream layer's errors for a package that ends early.
-TPackageSummary ListPackage(TPlatform& platform, TStream& input, const std::string& path);
 
 }  // namespace oup

@@ -12,6 +12,7 @@
 #include "common/Errors.h"
 #include "common/UserInterface.h"
 #include "package/PackageFormat.h"
+#include "package/PackageList.h"
 #include "package/PackageWriter.h"
 #include "package/backup.h"
 #include "platform/Platform.h"
