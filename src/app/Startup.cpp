@@ -44,7 +44,13 @@ std::string Truncated(std::string dir) {
 uint32_t TUpdate::GetImageEnd() { return oup::GetImageEnd(Platform); }
 
 bool TUpdate::ExtractAppendedPackage() {
-    return oup::ExtractAppendedPackage(Platform, BackupFile1, CommandLine.ExePath, WorkDir);
+    auto file = Platform.OpenFile(CommandLine.ExePath, TOpenMode::ReadShared);
+    try {
+        file->SetPosition(GetImageEnd());  // where FindAppendedPackage found it
+        return BackupFile1.RestoreFromStream(file.get(), WorkDir);
+    } catch (...) {
+        return false;
+    }
 }
 
 void TUpdate::LoadLanguage() {
@@ -130,8 +136,7 @@ bool TUpdate::FindAndRestorePackage() {
         restoreError_ = text;
     };
 
-    const int64_t fileSize = Platform.QueryFileSize(CommandLine.ExePath);
-    const bool appended = static_cast<int32_t>(fileSize) != static_cast<int32_t>(GetImageEnd());
+    const bool appended = FindAppendedPackage(Platform, CommandLine.ExePath).has_value();
     bool restored = false;
     if (appended) {
         packageName_ = CommandLine.ExePath;

@@ -1,9 +1,8 @@
-#include "package/PackageFormat.h"
+#include "package/PackageLocation.h"
 
 #include <cstring>
 
 #include "common/Errors.h"
-#include "package/backup.h"
 
 namespace oup {
 
@@ -79,16 +78,14 @@ uint32_t GetImageEnd(TPlatform& platform) {
     return ImageEndOfFile(platform, platform.ModulePath()).value_or(0);
 }
 
-bool ExtractAppendedPackage(TPlatform& platform, TBackupFile& backupFile, const std::string& exePath,
-                            const std::string& workDir) {
-    auto file = platform.OpenFile(exePath, TOpenMode::ReadShared);
-    try {
-        file->SetPosition(GetImageEnd(platform));
-        return backupFile.RestoreFromStream(file.get(), workDir);
-    } catch (...) {
-        // Reported to the caller as a failed restore, like any other.
-        return false;
-    }
+std::optional<uint32_t> AppendedPackageStart(uint32_t imageEnd, int64_t fileSize) {
+    if (static_cast<int32_t>(fileSize) == static_cast<int32_t>(imageEnd)) return std::nullopt;
+    return imageEnd;
+}
+
+std::optional<uint32_t> FindAppendedPackage(TPlatform& platform, const std::string& exePath) {
+    const int64_t fileSize = platform.QueryFileSize(exePath);
+    return AppendedPackageStart(GetImageEnd(platform), fileSize);
 }
 
 }  // namespace oup
