@@ -1,6 +1,7 @@
 #include "package/PackageList.h"
 
 #include <memory>
+#include <set>
 
 #include "common/Errors.h"
 #include "package/PackageReader.h"
@@ -46,6 +47,8 @@ TPackageSummary ListPackage(TPlatform& platform, TStream& input, const std::stri
     summary.TotalSize = header.TotalSize;
     summary.FileCount = header.FileCount;
 
+    // A switch back to a volume already read would walk in a circle for ever.
+    std::set<std::string> volumesRead = {path};
     auto in = std::make_unique<uint8_t[]>(kBlockBufferSize);
     auto out = std::make_unique<uint8_t[]>(kPackageBlockSize);
     for (;;) {
@@ -64,6 +67,8 @@ TPackageSummary ListPackage(TPlatform& platform, TStream& input, const std::stri
                 throw Exception("the package continues in another volume (multi-volume)");
             const std::string next = reader.NextVolumePath(record);
             if (!platform.FileExists(next)) throw Exception("missing volume " + next);
+            if (!volumesRead.insert(next).second)
+                throw Exception("volume " + next + " comes round again");
             reader.OpenVolume(next);
             ++summary.Volumes;
             if (!summary.Entries.empty()) {

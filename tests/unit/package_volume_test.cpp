@@ -216,6 +216,21 @@ TEST_F(VolumeTest, ListingFollowsTheVolumesAndNamesAMissingOne) {
     }
 }
 
+TEST_F(VolumeTest, ListingRefusesVolumesThatComeRoundAgain) {
+    m.AddFile("D:\\upd\\update.oup", TPackageBytes().Header(0, 0).Switch("002").Str());
+    for (const char* back : {"002", "003"}) {
+        m.AddFile("D:\\upd\\update.002", TPackageBytes().Signature().EndData().Switch(back).Str());
+        m.AddFile("D:\\upd\\update.003", TPackageBytes().Signature().EndData().Switch("002").Str());
+        auto in = m.OpenFile("D:\\upd\\update.oup", TOpenMode::ReadShared);
+        try {
+            ListPackage(m, *in, "D:\\upd\\update.oup");
+            ADD_FAILURE() << "no exception";
+        } catch (const Exception& e) {
+            EXPECT_EQ("volume D:\\upd\\update.002 comes round again", e.Message());
+        }
+    }
+}
+
 TEST_F(VolumeTest, WriterRefusesVolumesTooSmallForABlock) {
     TPackageWriterOptions o;
     o.VolumeSize = 2000;

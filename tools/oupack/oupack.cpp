@@ -270,8 +270,18 @@ int Extract(TPlatform& platform, const std::vector<std::string>& args) {
                      text.c_str(), code);
         reported = true;
     };
+    std::set<uint16_t> disksAsked;
     backup.OnNeedDisk = [&](TBackupFile&, uint16_t disk, bool& go) {
         const std::string next = VolumePath(src.Path, disk);
+        // Nobody can swap disks here: a volume asked for twice means the
+        // package leads round in a circle.
+        if (!disksAsked.insert(disk).second) {
+            std::fprintf(stderr, "oupack: volume %u of %s comes round again: %s\n", disk,
+                         src.Path.c_str(), next.c_str());
+            reported = true;
+            go = false;
+            return;
+        }
         go = platform.FileExists(next);
         if (!go) {
             std::fprintf(stderr, "oupack: volume %u of %s is missing: %s\n", disk, src.Path.c_str(),
