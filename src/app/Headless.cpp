@@ -2,7 +2,7 @@
 #include "app/Headless.h"
 
 #include "common/Errors.h"
-#include "package/PackageFormat.h"
+#include "package/PackageReader.h"
 
 namespace oup {
 

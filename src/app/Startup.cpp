@@ -4,7 +4,7 @@
 #include "app/Update.h"
 #include "app/UpdateLog.h"
 #include "common/Errors.h"
-#include "package/PackageFormat.h"
+#include "package/PackageLocation.h"
 #include "search/DriveList.h"
 
 namespace oup {
@@ -131,13 +131,21 @@ bool TUpdate::FindAndRestorePackage() {
         restoreError_ = text;
     };
 
-    const int64_t fileSize = Platform.QueryFileSize(CommandLine.ExePath);
-    const bool appended = static_cast<int32_t>(fileSize) != static_cast<int32_t>(oup::GetImageEnd(Platform));
+    const std::optional<uint32_t> appendedAt = FindAppendedPackage(Platform, CommandLine.ExePath);
     bool restored = false;
-    if (appended) {
+    if (appendedAt) {
         packageName_ = CommandLine.ExePath;
         Log("Package appended to " + packageName_);
-        restored = oup::ExtractAppendedPackage(Platform, BackupFile1, CommandLine.ExePath, WorkDir);
+        // Only a failure to open its own file reaches the caller; the rest
+        // counts as a failed restore.
+        const std::unique_ptr<TFileStream> file =
+            Platform.OpenFile(CommandLine.ExePath, TOpenMode::ReadShared);
+        try {
+            file->SetPosition(*appendedAt);
+            restored = BackupFile1.RestoreFromStream(file.get(), WorkDir);
+        } catch (const Exception&) {
+            restored = false;
+        }
     } else {
         packageName_ = CommandLine.PackagePath;
         if (packageName_.empty()) {

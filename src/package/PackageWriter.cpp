@@ -3,18 +3,14 @@
 #include <zlib.h>
 
 #include <climits>
-#include <cstdio>
 
 #include "common/Errors.h"
-#include "package/PackageFormat.h"
-#include "package/backup.h"
+#include "package/PackageReader.h"
 
 namespace oup {
 
 namespace {
-constexpr size_t kSwitchRecord = 4 + 12;        // NameLength and "NEXT:DISKnnn"
-constexpr size_t kCloseRoom = 4 + kSwitchRecord;  // a closing BlockSize 0 and a switch record
-constexpr int kMaxVolumes = 999;                // three digits name the next volume
+constexpr int kMaxVolumes = 999;  // three digits name the next volume
 
 // Fills buffer from the stream as far as it goes; returns the bytes read.
 size_t ReadChunk(TStream& in, uint8_t* buffer, size_t size) {
@@ -25,6 +21,13 @@ size_t ReadChunk(TStream& in, uint8_t* buffer, size_t size) {
         done += got;
     }
     return done;
+}
+
+// Room kept at the end of a volume: a closing BlockSize 0 and a switch
+// record (NameLength and the name).
+size_t CloseRoom() {
+    static const size_t room = 4 + 4 + VolumeSwitchName(kMaxVolumes).size();
+    return room;
 }
 }  // namespace
 
@@ -38,7 +41,7 @@ TPackageWriter::TPackageWriter(TPlatform& platform, const std::string& path,
     Put(options_.Title.data(), options_.Title.size());
     PutInt32(0);  // TotalSize and FileCount: filled in by Finish
     PutInt32(0);
-    if (options_.VolumeSize > 0 && used_ + static_cast<int64_t>(kCloseRoom) > options_.VolumeSize)
+    if (options_.VolumeSize > 0 && used_ + static_cast<int64_t>(CloseRoom()) > options_.VolumeSize)
         throw Exception("volume size " + std::to_string(options_.VolumeSize) +
                         " is too small for the package header");
     block_.resize(compressBound(kPackageBlockSize));
@@ -60,7 +63,7 @@ void TPackageWriter::PutInt32(int32_t value) {
 void TPackageWriter::Reserve(size_t count, bool insideEntry) {
     if (options_.VolumeSize <= 0) return;
     const auto fits = [&] {
-        return used_ + static_cast<int64_t>(count + kCloseRoom) <= options_.VolumeSize;
+        return used_ + static_cast<int64_t>(count + CloseRoom()) <= options_.VolumeSize;
     };
     if (fits()) return;
     NextVolume(insideEntry);
@@ -75,10 +78,9 @@ void TPackageWriter::NextVolume(bool insideEntry) {
     // This volume's part of the entry data ends here; the switch record
     // names the next volume, which goes on with entry data.
     if (insideEntry) PutInt32(0);
-    char name[32];
-    std::snprintf(name, sizeof name, "%s%03d", kVolumeSwitchPrefix, number);
-    PutInt32(12);
-    Put(name, 12);
+    const std::string name = VolumeSwitchName(number);
+    PutInt32(static_cast<int32_t>(name.size()));
+    Put(name.data(), name.size());
     out_.reset();
     const std::string next = VolumePath(path_, number);
     out_ = platform_.OpenFile(next, TOpenMode::Create);
@@ -96,8 +98,7 @@ void TPackageWriter::AddFile(const std::string& path) {
 }
 
 void TPackageWriter::AddEntry(const std::string& entryName, int32_t entryDate, TStream& content) {
-    if (entryName.empty() || entryName.compare(0, 9, kVolumeSwitchPrefix) == 0 ||
-        entryName == kFileListName)
+    if (entryName.empty() || IsVolumeSwitchName(entryName) || entryName == kFileListName)
         throw Exception("\"" + entryName + "\" cannot name a file in a package");
     WriteEntry(entryName, entryDate, content, true);
 }
@@ -117,7 +118,8 @@ void TPackageWriter::AddEmptyRecord(int32_t nameLength) {
 void TPackageWriter::WriteEntry(const std::string& entryName, int32_t entryDate, TStream& content,
                                 bool countsInTotal) {
     if (finished_) throw Exception("package already finished");
-    if (entryName.size() > 32767) throw Exception("entry name longer than 32767 bytes");
+    if (entryName.size() > kMaxEntryName)
+        throw Exception("entry name longer than " + std::to_string(kMaxEntryName) + " bytes");
     Reserve(4 + entryName.size() + 4 + 4, false);
     PutInt32(static_cast<int32_t>(entryName.size()));
     Put(entryName.data(), entryName.size());

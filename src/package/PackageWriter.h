@@ -2,7 +2,7 @@
 // (each at most 16384 bytes, compressed into its own zlib stream, or stored
 // when the stream would not fit), the end marker, and, when asked, volumes
 // with switch records. oupack builds packages with it, and the tests build
-// both sound and odd packages (empty records, a FILE:LIST entry).
+// both sound and odd packages (empty records, a file list entry).
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -35,7 +35,7 @@ public:
     void AddEntry(const std::string& entryName, int32_t entryDate, TStream& content);
     // A record with a negative NameLength, which readers pass over.
     void AddEmptyRecord(int32_t nameLength = -1);
-    // A "FILE:LIST" entry: carried in the package, never written out.
+    // A file list entry (kFileListName): carried in the package, never written out.
     void AddFileList(const std::string& content, int32_t entryDate);
     // Writes the end marker and the header's totals and closes the last
     // volume. Returns every volume file in order.

@@ -18,26 +18,16 @@
 //     handler                                false, nothing shown
 #include "package/backup.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cmath>
-#include <cstring>
+#include <optional>
 
 #include "common/Errors.h"
-#include "package/PackageFormat.h"
+#include "package/PackageReader.h"
 
 namespace oup {
 
 namespace {
-
-// Longest entry name kept; no Windows path is longer. The rest of a longer
-// name is passed over and the entry is treated as damaged.
-constexpr size_t kMaxEntryName = 32767;
-
-bool StartsWith(const std::string& text, const char* prefix) {
-    return text.compare(0, std::strlen(prefix), prefix) == 0;
-}
 
 // A name part that would not name a file of its own inside the target
 // directory: empty, or only dots and spaces ("." and ".." above all, and the
@@ -86,19 +76,6 @@ bool OutputPath(const std::string& entryName, const std::string& destDir, bool f
     return true;
 }
 
-// Reads an entry name of the given length. A name past kMaxEntryName is cut
-// there, the rest passed over, and overlong set.
-std::string ReadEntryName(TStream& input, int32_t length, bool& overlong) {
-    const size_t wanted = static_cast<size_t>(length);
-    const size_t kept = std::min(wanted, kMaxEntryName);
-    std::string name(kept, '\0');
-    input.ReadBuffer(name.data(), kept);
-    overlong = wanted > kept;
-    if (overlong && input.Seek(static_cast<int64_t>(wanted - kept), TSeekOrigin::soCurrent) < 0)
-        throw EReadError(kReadErrorText);
-    return name;
-}
-
 }  // namespace
 
 std::string BackupErrorText(int32_t code) {
@@ -114,18 +91,10 @@ std::string BackupErrorText(int32_t code) {
     }
 }
 
-// The input of a restore: the caller's stream, or the package file of the
-// volume being read (which a volume switch replaces).
-struct TBackupFile::TVolumeInput {
-    std::unique_ptr<TFileStream> File;
-    TStream* Stream = nullptr;
-    std::string Path;  // empty in stream mode
-};
-
 TBackupFile::TBackupFile(TPlatform& platform, TUserInterface& ui)
     : platform_(platform),
       ui_(ui),
-      inBuffer_(new uint8_t[kPackageBlockSize + 4]),  // a block and the BlockSize behind it
+      inBuffer_(new uint8_t[kBlockBufferSize]),
       outBuffer_(new uint8_t[kPackageBlockSize]) {}
 
 void TBackupFile::SetBackupMode(TBackupMode mode) {
@@ -156,40 +125,29 @@ bool TBackupFile::RestoreFromStream(TStream* stream, const std::string& destDir)
 }
 
 bool TBackupFile::RestoreStream(TStream& stream, const std::string& destDir) {
-    // The stream is borrowed for this one restore only.
-    struct TForget {
-        TStream*& s;
-        ~TForget() { s = nullptr; }
-    } forget{SourceStream};
-    SourceStream = &stream;
-    return Restore(kStreamPackageName, destDir);
+    return RestoreFrom(&stream, std::string(), destDir);
 }
 
-bool TBackupFile::Restore(const std::string& packageName, const std::string& destDirIn) {
+bool TBackupFile::Restore(const std::string& packageName, const std::string& destDir) {
+    return RestoreFrom(nullptr, packageName, destDir);
+}
+
+bool TBackupFile::RestoreFrom(TStream* stream, const std::string& packageName,
+                              const std::string& destDirIn) {
     std::string destDir = destDirIn;
     if (!destDir.empty() && destDir.back() != '\\') destDir += '\\';
-    const bool streamMode = packageName == kStreamPackageName;
     ErrorCode = 0;
     Continue = true;
 
-    TVolumeInput input;
+    std::optional<TPackageReader> reader;
     try {
-        if (streamMode) {
-            if (!SourceStream) throw EBackupFileError(kCannotReadArchiveText);
-            input.Stream = SourceStream;
+        if (stream) {
+            reader.emplace(*stream);  // one volume, the caller's
         } else {
             if (!platform_.FileExists(packageName)) return false;
-            input.File = platform_.OpenFile(packageName, TOpenMode::ReadShared);
-            input.Stream = input.File.get();
-            input.Path = packageName;
+            reader.emplace(platform_, packageName);
         }
-        const int32_t titleLength = input.Stream->ReadInt32();
-        if (titleLength < 0) throw EReadError(kReadErrorText);
-        // The title is of no use here; pass over it.
-        if (input.Stream->Seek(titleLength, TSeekOrigin::soCurrent) < 0)
-            throw EReadError(kReadErrorText);
-        TotalSize = input.Stream->ReadInt32();
-        input.Stream->ReadInt32();  // FileCount: nothing checks it
+        TotalSize = reader->ReadHeader(false).TotalSize;  // the title is of no use here
     } catch (const std::exception&) {
         throw EBackupFileError(kCannotReadArchiveText);
     }
@@ -199,23 +157,19 @@ bool TBackupFile::Restore(const std::string& packageName, const std::string& des
     entryDate_ = 0;
 
     bool haveEntry = false;  // a volume switch continues the entry in progress, if any
-    int32_t nameLength;
+    TPackageRecord record;
     do {
-        nameLength = input.Stream->ReadInt32();
-        if (nameLength > 0) {
-            bool overlong = false;
-            const std::string entryName = ReadEntryName(*input.Stream, nameLength, overlong);
-            if (StartsWith(entryName, kVolumeSwitchPrefix)) {
-                SwitchVolume(input, entryName, haveEntry);
-            } else {
-                const int32_t entryDate = input.Stream->ReadInt32();
-                HandleEntry(*input.Stream, overlong ? std::string() : entryName, entryDate,
-                            destDir);
-                haveEntry = true;
-            }
+        record = reader->NextRecord();
+        if (record.Kind == TRecordKind::VolumeSwitch) {
+            SwitchVolume(*reader, record, haveEntry);
+        } else if (record.Kind == TRecordKind::Entry) {
+            // A name cut at the limit is damage; without a name the entry is passed over.
+            HandleEntry(*reader, record.Overlong ? std::string() : record.Name, record.Date,
+                        destDir);
+            haveEntry = true;
         }
-    } while (nameLength != 0 && Continue);
-    input.File.reset();
+    } while (record.Kind != TRecordKind::End && Continue);
+    reader.reset();  // the package file is closed before the closing events
 
     const bool result = ErrorCode == 0 && Continue;
     if (OnProgress) OnProgress(*this, std::string(), 100, Continue);
@@ -223,8 +177,8 @@ bool TBackupFile::Restore(const std::string& packageName, const std::string& des
     return result;
 }
 
-void TBackupFile::HandleEntry(TStream& input, const std::string& entryName, int32_t entryDate,
-                              const std::string& destDir) {
+void TBackupFile::HandleEntry(TPackageReader& reader, const std::string& entryName,
+                              int32_t entryDate, const std::string& destDir) {
     entryDate_ = entryDate;
     const bool fileList = entryName == kFileListName;
     std::string path;
@@ -234,7 +188,7 @@ void TBackupFile::HandleEntry(TStream& input, const std::string& entryName, int3
         // A name that would write outside the target: nothing is written,
         // the data is passed over and the package counts as damaged.
         DoRestore = false;
-        DecompressEntry(input, nullptr, false);
+        DecompressEntry(reader, nullptr, false);
         ErrorCode = kErrPackage;
         Continue = false;
         return;
@@ -259,13 +213,13 @@ void TBackupFile::HandleEntry(TStream& input, const std::string& entryName, int3
     if (DoRestore) DoRestore = platform_.ForceDirectories(ExtractFilePath(CurrentFile));
 
     if (!DoRestore) {
-        DecompressEntry(input, nullptr, false);
+        DecompressEntry(reader, nullptr, false);
         return;
     }
     std::unique_ptr<TFileStream> output;
     try {
         output = platform_.OpenFile(CurrentFile, TOpenMode::Create);
-        DecompressEntry(input, output.get(), true);
+        DecompressEntry(reader, output.get(), true);
     } catch (...) {
         ErrorCode = kErrReadFile;
         Continue = false;
@@ -273,24 +227,22 @@ void TBackupFile::HandleEntry(TStream& input, const std::string& entryName, int3
     if (output) FinishOutput(output, entryDate);
 }
 
-void TBackupFile::SwitchVolume(TVolumeInput& input, const std::string& entryName, bool haveEntry) {
-    const std::string digits = entryName.substr(std::strlen(kVolumeSwitchPrefix), 3);
-    const bool wellFormed = digits.size() == 3 && std::all_of(digits.begin(), digits.end(), [](char c) {
-                                return c >= '0' && c <= '9';
-                            });
+void TBackupFile::SwitchVolume(TPackageReader& reader, const TPackageRecord& record,
+                               bool haveEntry) {
     // A stream holds one volume only, and a switch needs three digits to name
     // the next one; anything else is a damaged package.
-    if (input.Path.empty() || !wellFormed) {
+    if (!reader.CanSwitchVolume() || !record.Volume) {
         ErrorCode = kErrPackage;
         Continue = false;
         return;
     }
-    input.File.reset();
-    input.Stream = nullptr;
+    reader.CloseVolume();
 
-    const size_t firstDigit = digits.find_first_not_of('0');
-    const std::string number = firstDigit == std::string::npos ? std::string() : digits.substr(firstDigit);
-    const auto diskId = static_cast<uint16_t>(std::stoi(digits));
+    const size_t firstDigit = record.Digits.find_first_not_of('0');
+    const std::string number =
+        firstDigit == std::string::npos ? std::string() : record.Digits.substr(firstDigit);
+    const auto diskId = static_cast<uint16_t>(*record.Volume);
+    const std::string next = reader.NextVolumePath(record);
     // Asked at least once, even when the next volume is already there.
     do {
         if (OnNeedDisk) {
@@ -300,12 +252,10 @@ void TBackupFile::SwitchVolume(TVolumeInput& input, const std::string& entryName
                                       TMsgKind::Information,
                                       TMsgButtons::OkCancel) == TMsgResult::Ok;
         }
-        input.Path = ChangeFileExt(input.Path, "." + digits);
-    } while (!platform_.FileExists(input.Path) && Continue);
+    } while (!platform_.FileExists(next) && Continue);
     if (!Continue) return;
 
-    input.File = platform_.OpenFile(input.Path, TOpenMode::ReadShared);
-    input.Stream = input.File.get();
+    reader.OpenVolume(next);
     // Before any entry there is nothing to continue: the data is passed over.
     const bool extract = DoRestore && haveEntry;
     std::unique_ptr<TFileStream> output;
@@ -313,7 +263,7 @@ void TBackupFile::SwitchVolume(TVolumeInput& input, const std::string& entryName
         output = platform_.OpenFile(CurrentFile, TOpenMode::ReadWriteShared);
         output->Seek(0, TSeekOrigin::soEnd);
     }
-    DecompressEntry(*input.Stream, output.get(), extract);
+    DecompressEntry(reader, output.get(), extract);
     if (output) FinishOutput(output, entryDate_);
 }
 
@@ -323,59 +273,35 @@ void TBackupFile::FinishOutput(std::unique_ptr<TFileStream>& output, int32_t ent
     output.reset();
 }
 
-void TBackupFile::DecompressEntry(TStream& input, TFileStream* output, bool extract) {
-    uint8_t signature[4];
-    input.ReadBuffer(signature, sizeof signature);
-    if (std::memcmp(signature, kEntrySignature, sizeof signature) != 0)
-        throw EBackupFileError(kWrongArchiveTypeText);
+void TBackupFile::DecompressEntry(TPackageReader& reader, TFileStream* output, bool extract) {
+    if (!reader.ReadEntrySignature()) throw EBackupFileError(kWrongArchiveTypeText);
     if (!output) extract = false;
 
-    // Every block is followed by another BlockSize (the closing 0 at the
-    // latest), so a block is read together with the next BlockSize: one read
-    // instead of two. When those 4 bytes are missing the failure is raised
-    // where reading them alone would have raised it.
-    int32_t nextSize = 0;
-    bool haveNext = false, nextMissing = false;
-    int32_t blockSize = -1;
-    while (blockSize != 0 && Continue) {
-        if (haveNext) {
-            blockSize = nextSize;
-            haveNext = false;
-        } else {
-            if (nextMissing) throw EReadError(kReadErrorText);
-            blockSize = input.ReadInt32();
-        }
+    TPackageBlock block;
+    block.Size = -1;  // before the first block only Continue is asked
+    while (!block.End() && Continue) {
+        block = reader.NextBlock();
         size_t written = 0;
-        if (blockSize != 0) {
-            const uint32_t n =
-                blockSize < 0 ? 0u - static_cast<uint32_t>(blockSize) : static_cast<uint32_t>(blockSize);
-            if (n > kPackageBlockSize) {
+        if (!block.End()) {
+            if (block.TooLong()) {
                 // Larger than the buffers: the package is damaged.
                 ErrorCode = kErrPackage;
                 Continue = false;
             } else if (!extract) {
-                if (input.Seek(n, TSeekOrigin::soCurrent) < 0) throw EReadError(kReadErrorText);
+                reader.SkipBlock(block);
             } else {
-                uint8_t* in = inBuffer_.get();
-                size_t got = 0;
-                while (got < n + 4) {
-                    const size_t part = input.Read(in + got, n + 4 - got);
-                    if (part == 0) break;
-                    got += part;
-                }
-                if (got < n) throw EReadError(kReadErrorText);
-                if (got == n + 4) {
-                    nextSize = static_cast<int32_t>(uint32_t(in[n]) | uint32_t(in[n + 1]) << 8 |
-                                                    uint32_t(in[n + 2]) << 16 | uint32_t(in[n + 3]) << 24);
-                    haveNext = true;
-                } else {
-                    nextMissing = true;
-                }
-                const uint8_t* data = in;
-                written = n;
-                if (blockSize > 0) {
+                reader.ReadBlock(block, inBuffer_.get());
+                const uint8_t* data = inBuffer_.get();
+                written = block.Length;
+                if (block.Compressed()) {
+                    const TInflatedBlock inflated =
+                        InflateBlock(inBuffer_.get(), block.Length, outBuffer_.get());
+                    if (!inflated.Complete) {
+                        ErrorCode = kErrPackage;
+                        Continue = false;
+                    }
                     data = outBuffer_.get();
-                    written = InflateBlock(n);
+                    written = inflated.Size;
                 }
                 // A short write would leave a cut file behind a success.
                 output->WriteBuffer(data, written);
@@ -387,30 +313,6 @@ void TBackupFile::DecompressEntry(TStream& input, TFileStream* output, bool extr
             ReportProgress();
         }
     }
-}
-
-size_t TBackupFile::InflateBlock(uint32_t n) {
-    // A fresh inflater per block, one call, 16384 bytes of room: a block is
-    // one complete zlib stream that fits. Anything short of its end (a cut
-    // stream, one that would need more room, a preset dictionary) is damage.
-    z_stream zs{};
-    if (inflateInit(&zs) != Z_OK) {
-        ErrorCode = kErrPackage;
-        Continue = false;
-        return 0;
-    }
-    zs.next_in = inBuffer_.get();
-    zs.avail_in = n;
-    zs.next_out = outBuffer_.get();
-    zs.avail_out = kPackageBlockSize;
-    const int result = inflate(&zs, Z_NO_FLUSH);
-    const size_t produced = kPackageBlockSize - zs.avail_out;
-    inflateEnd(&zs);
-    if (result != Z_STREAM_END) {
-        ErrorCode = kErrPackage;
-        Continue = false;
-    }
-    return produced;
 }
 
 void TBackupFile::ReportProgress() {

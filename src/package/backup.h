@@ -26,6 +26,8 @@ enum TCompressionLevel { clFastest, clNone, clDefault, clMax };
 using TPercentage = uint8_t;  // 0..100
 
 class TBackupFile;
+class TPackageReader;
+struct TPackageRecord;
 
 // The events. Every handler gets the component first; a parameter taken by
 // non-const reference may be changed by the handler and the restore goes on
@@ -62,13 +64,6 @@ inline constexpr const char* kInsertDiskText = "Please insert disk %s and click 
 // The text of an error code; empty for a code that has none.
 std::string BackupErrorText(int32_t code);
 
-// Package layout constants shared by the reader, the writer and the tools.
-inline constexpr size_t kPackageBlockSize = 16384;  // the most a block holds, either way
-inline constexpr const char kEntrySignature[4] = {'E', 'C', '2', '\0'};
-inline constexpr const char* kVolumeSwitchPrefix = "NEXT:DISK";
-inline constexpr const char* kFileListName = "FILE:LIST";
-inline constexpr const char* kStreamPackageName = ":STREAM";
-
 class TBackupFile {
 public:
     TBackupFile(TPlatform& platform, TUserInterface& ui);
@@ -99,29 +94,29 @@ public:
     // are kept so that a form can set them.
 
     // Restores every package entry of the package file packageName (and its
-    // volumes) into destDir. packageName ":STREAM" reads the stream handed to
-    // RestoreFromStream instead. Returns true when the end marker was reached
+    // volumes) into destDir. Returns true when the end marker was reached
     // with no error and no cancellation; false, without a word, when no
     // package file exists. Raises EBackupFileError for an unreadable header
     // or a wrong signature of skipped data, and the stream layer's errors for
     // input that ends early (see the error table in backup.cpp).
     bool Restore(const std::string& packageName, const std::string& destDir);
-    // Restores the package that starts at the stream's current position. The
-    // stream stays the caller's. Never raises: any failure gives false.
+    // Restores the package that starts at the stream's current position, a
+    // single volume. The stream stays the caller's. Never raises: any
+    // failure gives false.
     bool RestoreFromStream(TStream* stream, const std::string& destDir);
-    // As RestoreFromStream, but lets the exceptions through, for callers that
-    // report them (the package tool).
+    // As RestoreFromStream, but raises as Restore does, for callers that
+    // report the message (the package tool, start-up).
     bool RestoreStream(TStream& stream, const std::string& destDir);
     // Shows the text of an error code, through OnError when assigned.
     void ReportError(int32_t code);
 
 private:
-    struct TVolumeInput;
-    void HandleEntry(TStream& input, const std::string& entryName, int32_t entryDate,
+    // The one restore: from the caller's stream, or else from the package file.
+    bool RestoreFrom(TStream* stream, const std::string& packageName, const std::string& destDir);
+    void HandleEntry(TPackageReader& reader, const std::string& entryName, int32_t entryDate,
                      const std::string& destDir);
-    void SwitchVolume(TVolumeInput& input, const std::string& entryName, bool haveEntry);
-    void DecompressEntry(TStream& input, TFileStream* output, bool extract);
-    size_t InflateBlock(uint32_t n);  // inBuffer_ -> outBuffer_; returns the bytes produced
+    void SwitchVolume(TPackageReader& reader, const TPackageRecord& record, bool haveEntry);
+    void DecompressEntry(TPackageReader& reader, TFileStream* output, bool extract);
     void ReportProgress();
     void FinishOutput(std::unique_ptr<TFileStream>& output, int32_t entryDate);
 
@@ -137,7 +132,6 @@ private:
     int64_t BytesDone = 0;  // wider than TotalSize so a huge package cannot overflow it
     bool DoRestore = true;       // the decision for the entry in progress
     int32_t entryDate_ = 0;      // EntryDate of the entry in progress
-    TStream* SourceStream = nullptr;
 
     // The two block buffers serve every block of every entry.
     std::unique_ptr<uint8_t[]> inBuffer_;

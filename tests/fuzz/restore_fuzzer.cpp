@@ -1,4 +1,5 @@
-// Fuzzes the restore engine on the fake machine.
+// Fuzzes the restore engine on the fake machine, and the tools' listing, the
+// package reader's other user, on the same package.
 //
 // Input: one byte of options, then the package. Options: bits 0-2 the restore
 // mode (modulo 5), bit 3 RestoreFullPath, bit 4 an empty DestDir, bit 5 an
@@ -8,12 +9,14 @@
 //
 // Every restore must end with true, false after its error box, or one of the
 // program's own exceptions; and leave no file open and nothing written
-// outside the target. Anything else aborts as a finding.
+// outside the target. The listing must end with a summary or one of the
+// program's own exceptions. Anything else aborts as a finding.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "package/PackageList.h"
 #include "package/backup.h"
 #include "support/FakeMachine.h"
 #include "support/PackageKit.h"
@@ -91,6 +94,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Finding("foreign exception");
     }
     (void)result;
+    try {
+        if (options & 0x40) {
+            auto first = m.OpenFile("C:\\pkg\\update.oup", TOpenMode::ReadShared);
+            ListPackage(m, *first, "C:\\pkg\\update.oup");
+        } else {
+            TSpanStream s(data + 1, size - 1);
+            ListPackage(m, s, std::string());
+        }
+    } catch (const Exception&) {
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        Finding("foreign exception from the listing");
+    }
     if (m.OpenCount() != 0) Finding("a file left open");
     if (!dest.empty()) {
         for (const std::string& p : m.AllPaths()) {

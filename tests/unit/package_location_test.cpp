@@ -2,7 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "common/DateTime.h"
-#include "package/PackageFormat.h"
+#include "package/PackageLocation.h"
+#include "package/PackageReader.h"
 #include "package/backup.h"
 #include "support/FakeMachine.h"
 #include "support/PackageKit.h"
@@ -16,6 +17,17 @@ using test::TPackageBytes;
 using test::TRecordingUserInterface;
 
 std::string Str(const std::vector<uint8_t>& v) { return {v.begin(), v.end()}; }
+
+// What start-up does with the running executable: find the package, restore
+// it from a stream of the executable's file, and swallow every failure but
+// the one to open the file.
+bool RestoreAppended(TFakeMachine& m, TBackupFile& b) {
+    const auto start = FindAppendedPackage(m, m.ModuleFile);
+    if (!start) return false;
+    auto file = m.OpenFile(m.ModuleFile, TOpenMode::ReadShared);
+    file->SetPosition(*start);
+    return b.RestoreFromStream(file.get(), m.TempDir);
+}
 
 TEST(ImageEnd, LargestSectionEndWhateverTheOrderAndEmptySections) {
     const auto h = PeHeaders({{0x1000, 0x400}, {0xEF800, 0}, {0x400, 0xEF400}, {0x200, 0x100}});
@@ -67,9 +79,10 @@ TEST(ImageEnd, AFileLongerThanItsImageCarriesAPackageThere) {
     m.AddFile(m.ModuleFile, Str(headers) + std::string(980992 - headers.size(), '\0') + package);
     EXPECT_EQ(2494382, m.QueryFileSize(m.ModuleFile));
     EXPECT_EQ(980992u, GetImageEnd(m));
+    EXPECT_EQ(980992u, FindAppendedPackage(m, m.ModuleFile));
     TRecordingUserInterface ui;
     TBackupFile b(m, ui);
-    ExtractAppendedPackage(m, b, m.ModuleFile, m.TempDir);
+    RestoreAppended(m, b);
     EXPECT_EQ("a", m.Content("C:\\TEMP\\a.txt"));
     EXPECT_TRUE(ui.Boxes.empty());
 
@@ -95,6 +108,21 @@ protected:
     std::string image;
 };
 
+TEST_F(AppendedTest, AFileSizeOtherThanTheImageEndMeansAPackage) {
+    const struct {
+        size_t FileSize;
+        std::optional<uint32_t> Start;
+    } cases[] = {{0x800, std::nullopt}, {0x801, 0x800u}, {0x7FF, 0x800u}};
+    for (const auto& c : cases) {
+        std::string file = image + "p";
+        file.resize(c.FileSize);
+        m.AddFile(m.ModuleFile, file);
+        EXPECT_EQ(c.Start, FindAppendedPackage(m, m.ModuleFile)) << c.FileSize;
+    }
+    // The sizes compare as 32-bit numbers.
+    EXPECT_EQ(std::nullopt, AppendedPackageStart(0x800, 0x800 + (int64_t(1) << 32)));
+}
+
 TEST_F(AppendedTest, RestoresThePackageBehindTheImage) {
     const int32_t date = DateTimeToDos(StrToDateTime("01.02.2003 04:05:06"));
     m.AddFile(m.ModuleFile, image + TPackageBytes()
@@ -103,7 +131,7 @@ TEST_F(AppendedTest, RestoresThePackageBehindTheImage) {
                                         .File("d:\\pack\\english.ln_", date, "text")
                                         .EndMarker()
                                         .Str());
-    ExtractAppendedPackage(m, b, m.ModuleFile, m.TempDir);
+    RestoreAppended(m, b);
     EXPECT_EQ("script", m.Content("C:\\TEMP\\oupdate.inf"));
     EXPECT_EQ("text", m.Content("C:\\TEMP\\english.ln_"));
     EXPECT_EQ(date, m.Time("C:\\TEMP\\english.ln_"));
@@ -112,7 +140,7 @@ TEST_F(AppendedTest, RestoresThePackageBehindTheImage) {
 
 TEST_F(AppendedTest, FailuresAreSwallowedButAMissingFileIsNot) {
     m.AddFile(m.ModuleFile, image + "\x05\0\0\0ab");
-    EXPECT_NO_THROW(ExtractAppendedPackage(m, b, m.ModuleFile, m.TempDir));
+    EXPECT_NO_THROW(RestoreAppended(m, b));
     // A damaged block shows its box but still raises nothing.
     m.AddFile(m.ModuleFile, image + TPackageBytes()
                                         .Header(3, 1)
@@ -123,12 +151,12 @@ TEST_F(AppendedTest, FailuresAreSwallowedButAMissingFileIsNot) {
                                         .EndData()
                                         .EndMarker()
                                         .Str());
-    EXPECT_NO_THROW(ExtractAppendedPackage(m, b, m.ModuleFile, m.TempDir));
+    EXPECT_NO_THROW(RestoreAppended(m, b));
     ASSERT_EQ(1u, ui.Boxes.size());
     EXPECT_EQ("Feil i pakke", ui.Boxes[0].Text);
     EXPECT_EQ(0, m.OpenCount());
     m.DeleteFile(m.ModuleFile);
-    EXPECT_THROW(ExtractAppendedPackage(m, b, m.ModuleFile, m.TempDir), EFOpenError);
+    EXPECT_THROW(RestoreAppended(m, b), EFOpenError);
 }
 
 TEST(VolumeNames, ExtensionIsReplacedOrAdded) {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/DateTime.h"
-#include "package/PackageFormat.h"
+#include "package/PackageList.h"
 #include "package/PackageWriter.h"
 #include "package/backup.h"
 #include "support/FakeMachine.h"
@@ -191,6 +191,43 @@ TEST_F(VolumeTest, MalformedSwitchRecordIsDamage) {
         EXPECT_FALSE(b.Restore("D:\\upd\\update.oup", "C:\\T")) << digits;
         ASSERT_EQ(1u, ui.Boxes.size()) << digits;
         EXPECT_EQ("Feil i pakke", ui.Boxes[0].Text);
+    }
+}
+
+TEST_F(VolumeTest, ListingFollowsTheVolumesAndNamesAMissingOne) {
+    const auto volumes = Pack({{"d:\\a.txt", "aaa"}, {"d:\\big.bin", NoiseBytes(50000, 7)}}, 20000);
+    ASSERT_GE(volumes.size(), 3u);
+    auto in = m.OpenFile(volumes[0], TOpenMode::ReadShared);
+    const TPackageSummary s = ListPackage(m, *in, volumes[0]);
+    EXPECT_EQ(static_cast<int>(volumes.size()), s.Volumes);
+    ASSERT_EQ(2u, s.Entries.size());
+    EXPECT_EQ(50000, s.Entries[1].Size);
+    EXPECT_EQ(1, s.Entries[1].FirstVolume);
+    EXPECT_EQ(s.Volumes, s.Entries[1].LastVolume);
+    in.reset();
+
+    m.DeleteFile(volumes.back());
+    in = m.OpenFile(volumes[0], TOpenMode::ReadShared);
+    try {
+        ListPackage(m, *in, volumes[0]);
+        ADD_FAILURE() << "no exception";
+    } catch (const Exception& e) {
+        EXPECT_EQ("missing volume " + volumes.back(), e.Message());
+    }
+}
+
+TEST_F(VolumeTest, ListingRefusesVolumesThatComeRoundAgain) {
+    m.AddFile("D:\\upd\\update.oup", TPackageBytes().Header(0, 0).Switch("002").Str());
+    for (const char* back : {"002", "003"}) {
+        m.AddFile("D:\\upd\\update.002", TPackageBytes().Signature().EndData().Switch(back).Str());
+        m.AddFile("D:\\upd\\update.003", TPackageBytes().Signature().EndData().Switch("002").Str());
+        auto in = m.OpenFile("D:\\upd\\update.oup", TOpenMode::ReadShared);
+        try {
+            ListPackage(m, *in, "D:\\upd\\update.oup");
+            ADD_FAILURE() << "no exception";
+        } catch (const Exception& e) {
+            EXPECT_EQ("volume D:\\upd\\update.002 comes round again", e.Message());
+        }
     }
 }
 

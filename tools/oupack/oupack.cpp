@@ -11,7 +11,9 @@
 #include "common/DateTime.h"
 #include "common/Errors.h"
 #include "common/UserInterface.h"
-#include "package/PackageFormat.h"
+#include "package/PackageList.h"
+#include "package/PackageLocation.h"
+#include "package/PackageReader.h"
 #include "package/PackageWriter.h"
 #include "package/backup.h"
 #include "platform/Platform.h"
@@ -84,10 +86,12 @@ TPackageSource OpenPackage(TPlatform& platform, const std::string& path) {
         const auto end = ReadImageEnd(*src.File);
         const int64_t size = src.File->Size();
         if (!end) throw Exception(Quote(path) + " has damaged executable headers");
-        if (size <= static_cast<int64_t>(*end))
+        // The updater's own rule; a file cut inside its image carries nothing either.
+        const auto start = AppendedPackageStart(*end, size);
+        if (!start || size < static_cast<int64_t>(*end))
             throw Exception(Quote(path) + " carries no package behind its image");
         src.Appended = true;
-        src.Offset = *end;
+        src.Offset = *start;
     }
     src.File->SetPosition(src.Offset);
     return src;
@@ -266,8 +270,18 @@ int Extract(TPlatform& platform, const std::vector<std::string>& args) {
                      text.c_str(), code);
         reported = true;
     };
+    std::set<uint16_t> disksAsked;
     backup.OnNeedDisk = [&](TBackupFile&, uint16_t disk, bool& go) {
         const std::string next = VolumePath(src.Path, disk);
+        // Nobody can swap disks here: a volume asked for twice means the
+        // package leads round in a circle.
+        if (!disksAsked.insert(disk).second) {
+            std::fprintf(stderr, "oupack: volume %u of %s comes round again: %s\n", disk,
+                         src.Path.c_str(), next.c_str());
+            reported = true;
+            go = false;
+            return;
+        }
         go = platform.FileExists(next);
         if (!go) {
             std::fprintf(stderr, "oupack: volume %u of %s is missing: %s\n", disk, src.Path.c_str(),

@@ -191,6 +191,17 @@ TEST_F(OupackTest, AppendListAndExtractASelfContainedUpdate) {
     ExpectOneLineError(Oupack({"list", (dir / "updater.exe").string()}), 1);
 }
 
+TEST_F(OupackTest, VolumesThatLeadRoundInACircleEndWithAnError) {
+    WriteAll(dir / "loop.oup", test::TPackageBytes().Header(0, 0).Switch("002").Str());
+    WriteAll(dir / "loop.002", test::TPackageBytes().Signature().EndData().Switch("002").Str());
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"list", (dir / "loop.oup").string()},
+                                                 {"extract", (dir / "loop.oup").string(), (dir / "out").string()}}) {
+        const TResult r = Oupack(args);
+        ExpectOneLineError(r, 1);
+        EXPECT_NE(std::string::npos, r.Err.find("comes round again")) << r.Err;
+    }
+}
+
 TEST_F(OupackTest, EveryBadInputGetsOneLineAndAFailingStatus) {
     const std::string f = MakeFile("a.txt", "abc", kTime);
     const std::string f2 = MakeFile("sub/a.txt", "abc", kTime);

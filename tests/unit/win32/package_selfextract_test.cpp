@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/UserInterface.h"
-#include "package/PackageFormat.h"
+#include "package/PackageLocation.h"
 #include "package/PackageWriter.h"
 #include "package/backup.h"
 #include "platform/Platform.h"
