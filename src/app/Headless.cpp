@@ -1,6 +1,8 @@
 // Unattended mode: the wizard's own steps, driven without a window.
 #include "app/Headless.h"
 
+#include <set>
+
 #include "common/Errors.h"
 #include "package/PackageReader.h"
 
@@ -27,9 +29,16 @@ void THeadlessServices::Close() {
 int TUpdate::RunUnattended() {
     // A multi-volume package asks for each further volume. Nobody can insert
     // a disk here: go on when the volume lies beside the first one, give up
-    // otherwise.
-    BackupFile1.OnNeedDisk = [this](TBackupFile&, uint16_t diskId, bool& goOn) {
+    // otherwise, and give up too on a volume asked for a second time (a
+    // damaged package whose switches lead round in a circle would never end).
+    std::set<uint16_t> volumesTaken;
+    BackupFile1.OnNeedDisk = [this, &volumesTaken](TBackupFile&, uint16_t diskId, bool& goOn) {
         const std::string volume = VolumePath(packageName_, diskId);
+        if (!volumesTaken.insert(diskId).second) {
+            goOn = false;
+            Log("Volume " + volume + " comes round again");
+            return;
+        }
         goOn = Platform.FileExists(volume);
         Log((goOn ? "Volume " : "Missing volume ") + volume);
     };

@@ -131,6 +131,12 @@ TEST_F(Unattended, FurtherVolumesAreTakenWhenTheyLieBesideTheFirst) {
     w.Machine.DeleteFile(volumes.back());
     EXPECT_EQ(ecNoPackage, Run({"/S", kPackage, "/LOG=C:\\update.log"}));
     EXPECT_TRUE(Logged("Missing volume " + volumes.back()));
+
+    // Switches that lead back to a volume already read end the run.
+    w.Machine.AddFile(kPackage, TPackageBytes().Header(0, 0).Switch("002").Str());
+    w.Machine.AddFile("C:\\pkg\\ledger.002", TPackageBytes().Signature().EndData().Switch("002").Str());
+    EXPECT_EQ(ecNoPackage, Run({"/S", kPackage, "/LOG=C:\\update.log"}));
+    EXPECT_TRUE(Logged("Volume C:\\pkg\\ledger.002 comes round again"));
 }
 
 }  // namespace
