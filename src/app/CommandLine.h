@@ -14,7 +14,7 @@ struct TCommandLine {
     bool Silent = false;      // /S
     std::string LogFile;      // /LOG=FILE
     std::vector<std::string> Dirs;  // /DIR=..., each without a trailing backslash
-    bool NoRestartReplace = false;  // /NORESTARTREPLACE: files in use fail, none waits for a restart
+    bool NoRestartReplace = false;  // /NORESTARTREPLACE: a file in use fails
     std::vector<std::string> Unknown;  // options not understood
 };
 

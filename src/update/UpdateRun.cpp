@@ -168,7 +168,8 @@ std::string TUpdateRun::PathAtRestart(const std::string& path) {
     // program sees as the system directory is SysWOW64 there.
     const std::string wow64 = platform_.GetSystemWow64Dir();
     if (wow64.empty() || dirs_.SystemDir.empty()) return path;
-    const std::string prefix = platform_.AnsiUpperCase(ExcludeTrailingBackslash(dirs_.SystemDir)) + "\\";
+    const std::string prefix =
+        platform_.AnsiUpperCase(ExcludeTrailingBackslash(dirs_.SystemDir)) + "\\";
     const std::string upper = platform_.AnsiUpperCase(path);
     if (upper.compare(0, prefix.size(), prefix) != 0) return path;
     for (const std::string exempt : kNotRedirected)

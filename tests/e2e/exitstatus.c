@@ -10,7 +10,8 @@ int main(void) {
     char* line = GetCommandLineA();
     /* Skip this program's own name, quoted or not, and the blanks after it. */
     if (*line == '"') {
-        for (++line; *line && *line != '"'; ++line) {}
+        for (++line; *line && *line != '"'; ++line) {
+        }
         if (*line) ++line;
     } else {
         while (*line && *line != ' ' && *line != '\t') ++line;

@@ -65,7 +65,8 @@ TEST_F(ExampleTest, LanguageFilesHoldTheTwentyEightTexts) {
     EXPECT_EQ("Programmet er ferdig med \xE5 oppdatere <programname> til versjon <version>. "
               "Klikk p\xE5 Lukk-knappen for \xE5 lukke programmet.", no[15]);
     EXPECT_EQ("<-- F\xF8lg instruksjonene til venstre for \xE5 starte oppdateringen.", no[25]);
-    EXPECT_EQ("Windows m\xE5 startes p\xE5 nytt for \xE5 fullf\xF8re oppdateringen.", no[ltRestart]);
+    EXPECT_EQ("Windows m\xE5 startes p\xE5 nytt for \xE5 fullf\xF8re oppdateringen.",
+              no[ltRestart]);
     EXPECT_EQ("&Neste >>|<< &Forrige|<programname>|Stasjon|Avbryt",
               no[0] + "|" + no[1] + "|" + no[3] + "|" + no[22] + "|" + no[23]);
     const TLanguageTexts en = Language("languages/english.ln_");

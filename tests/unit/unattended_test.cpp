@@ -126,8 +126,8 @@ TEST_F(Unattended, ExitStatusTellsWhatHappened) {
 
     // Told not to, the updater leaves a held file as it is, and says so.
     const size_t pending = w.Machine.PendingRenames.size();
-    EXPECT_EQ(ecFailures, Run({"/S", kPackage, "/DIR=D:\\Ledger", "/norestartreplace",
-                               "/LOG=C:\\update.log"}));
+    EXPECT_EQ(ecFailures,
+              Run({"/S", kPackage, "/DIR=D:\\Ledger", "/norestartreplace", "/LOG=C:\\update.log"}));
     EXPECT_TRUE(Logged("Could not update the file D:\\Ledger\\ledger.exe"));
     EXPECT_EQ(pending, w.Machine.PendingRenames.size());
 }

@@ -56,7 +56,8 @@ protected:
             if (r.Kind == TReportKind::Installed) outcomes.push_back("Installed " + r.Target);
             if (r.Kind == TReportKind::Scheduled) outcomes.push_back("Scheduled " + r.Target);
             if (r.Kind == TReportKind::Failed)
-                outcomes.push_back("Failed " + r.Target + (r.Reason.empty() ? "" : ": " + r.Reason));
+                outcomes.push_back("Failed " + r.Target +
+                                   (r.Reason.empty() ? "" : ": " + r.Reason));
         };
         run->Run(installations);
         run->OnReport = nullptr;
@@ -272,10 +273,10 @@ TEST_F(Run, AHeldFileWhereNoRestartRenamesItFailsAsInUse) {
     const struct {
         std::string Dir;
         bool MaySchedule;
-    } cases[] = {{"N:\\Ledger", true},                  // a network drive
+    } cases[] = {{"N:\\Ledger", true},                // a network drive
                  {"\\\\server\\apps\\Ledger", true},  // a UNC path
-                 {"S:\\Ledger", true},                  // a SUBST drive
-                 {"D:\\Ledger", false}};                // no right to write the list
+                 {"S:\\Ledger", true},                // a SUBST drive
+                 {"D:\\Ledger", false}};              // no right to write the list
     Entry("ledger.exe", "Always copy");
     for (const auto& c : cases) {
         const std::string target = c.Dir + "\\ledger.exe";
@@ -316,7 +317,8 @@ TEST_F(Run, AHeldFileInTheSystemDirectoryIsScheduledByItsRealPath) {
         {"C:\\WINDOWS\\SysWOW64", "<winsysdir>\\", "C:\\WINDOWS\\SysWOW64"},
         {"C:\\WINDOWS\\SysWOW64", "c:\\windows\\system32\\sub\\", "C:\\WINDOWS\\SysWOW64\\sub"},
         // left alone by the redirection
-        {"C:\\WINDOWS\\SysWOW64", "<winsysdir>\\drivers\\etc\\", "C:\\WINDOWS\\SYSTEM32\\drivers\\etc"},
+        {"C:\\WINDOWS\\SysWOW64", "<winsysdir>\\drivers\\etc\\",
+         "C:\\WINDOWS\\SYSTEM32\\drivers\\etc"},
         {"C:\\WINDOWS\\SysWOW64", "<windir>\\System32x\\", "C:\\WINDOWS\\System32x"},
         {"", "<winsysdir>\\", "C:\\WINDOWS\\SYSTEM32"},  // 32-bit Windows
     };
@@ -326,7 +328,8 @@ TEST_F(Run, AHeldFileInTheSystemDirectoryIsScheduledByItsRealPath) {
         m.SystemWow64Dir = c.Wow64;
         Entry("rt.dll", "Always copy", c.TargetDir);
         const std::string target =
-            ExcludeTrailingBackslash(ExpandTargetDir(c.TargetDir, "D:\\Ledger", dirs_)) + "\\rt.dll";
+            ExcludeTrailingBackslash(ExpandTargetDir(c.TargetDir, "D:\\Ledger", dirs_)) +
+            "\\rt.dll";
         m.AddFile(target, "old", kOld);
         m.Lock(target);
         EXPECT_EQ(TNames{"Scheduled " + target}, Update({"D:\\Ledger"}));

@@ -50,14 +50,19 @@ bool TimeFromDos(int32_t dos, time_t& out) {
 // The Windows error code closest to an errno value.
 uint32_t ErrorCodeOf(int error) {
     switch (error) {
-        case ENOENT: return 2;   // file not found
+        case ENOENT:
+            return 2;  // file not found
         case EACCES:
         case EPERM:
-        case EISDIR: return kErrorAccessDenied;
+        case EISDIR:
+            return kErrorAccessDenied;
         case EBUSY:
-        case ETXTBSY: return kErrorSharingViolation;
-        case EXDEV: return 17;   // not the same device
-        default: return 31;      // a device attached to the system is not functioning
+        case ETXTBSY:
+            return kErrorSharingViolation;
+        case EXDEV:
+            return 17;  // not the same device
+        default:
+            return 31;  // a device attached to the system is not functioning
     }
 }
 
@@ -214,9 +219,10 @@ public:
     std::string GetSystemWow64Dir() override { return std::string(); }
     std::string QueryDosDevice(const std::string&) override { return std::string(); }
     void Sleep(unsigned milliseconds) override {
-        struct timespec wait {static_cast<time_t>(milliseconds / 1000),
-                              static_cast<long>(milliseconds % 1000) * 1000000L};
-        while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {}
+        struct timespec wait;
+        wait.tv_sec = static_cast<time_t>(milliseconds / 1000);
+        wait.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+        while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) continue;
     }
 };
 
