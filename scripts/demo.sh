@@ -106,7 +106,9 @@ else
 fi
 after=$(listing)
 
-say "exit status $status (0: every file due was installed, 1: some failed, 3: no installation found, 4: closed before the update)"
+# Wine hands a Linux parent only the low 8 bits of a status: 194 is 3010.
+[ "$status" = 194 ] && status=3010
+say "exit status $status (0: every file due was installed, 3010: done once Windows restarts, 1: some failed, 2: no usable package, 3: no installation found, 4: closed before the update)"
 if [ -f "$WINEPREFIX/drive_c/demo/update.log" ]; then
   say "the log (C:\\demo\\update.log):"
   tr -d '\r' <"$WINEPREFIX/drive_c/demo/update.log" | sed 's/^/    /'

@@ -27,6 +27,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             havePackage = true;
         } else if (AsciiUpperCase(a) == "/S") {
             cl.Silent = true;
+        } else if (AsciiUpperCase(a) == "/NORESTARTREPLACE") {
+            cl.NoRestartReplace = true;
         } else if (OptionValue(a, "LOG", value)) {
             cl.LogFile = value;
         } else if (OptionValue(a, "DIR", value)) {

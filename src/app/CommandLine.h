@@ -1,5 +1,5 @@
 // The updater's command line:
-//   oupdate.exe [PACKAGE] [/S] [/LOG=FILE] [/DIR=DIR[;DIR...]]
+//   oupdate.exe [PACKAGE] [/S] [/LOG=FILE] [/DIR=DIR[;DIR...]] [/NORESTARTREPLACE]
 // Options in any order and letter case; the first argument that does not
 // begin with "/" is the package path.
 #pragma once
@@ -14,6 +14,7 @@ struct TCommandLine {
     bool Silent = false;      // /S
     std::string LogFile;      // /LOG=FILE
     std::vector<std::string> Dirs;  // /DIR=..., each without a trailing backslash
+    bool NoRestartReplace = false;  // /NORESTARTREPLACE: a file in use fails
     std::vector<std::string> Unknown;  // options not understood
 };
 

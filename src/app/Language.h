@@ -48,8 +48,11 @@ enum TLanguageText : int {
     ltCancel = 23,       // optional
     ltNoNotes = 25,
     ltFinished = 26,
+    ltRestart = 27,  // optional; page 5, when a file waits for Windows to restart
 };
-inline constexpr int kLanguageTextCount = 27;
+inline constexpr int kLanguageTextCount = 27;  // the texts a language file must have
+inline constexpr const char* kRestartDefaultText =
+    "Windows must be restarted to finish the update.";
 
 inline constexpr const char* kLanguageFilePattern = "*.ln_";
 

@@ -80,15 +80,19 @@ void TUpdate::OnUpdateReport(const TUpdateRun& run, const TUpdateReport& report)
             Log("Skipped " + report.Target + ": " + report.Reason);
             break;
         case TReportKind::Failed: {
-            const std::string line = kFailureLinePrefix + report.Target;
+            std::string line = kFailureLinePrefix + report.Target;
+            if (!report.Reason.empty()) line += ": " + report.Reason;
             c.Memo1->AppendLine(line);
             Log(line);
             break;
         }
+        case TReportKind::Scheduled:
+            Log("Scheduled " + report.Target + " for replacement at restart");
+            break;
     }
     // A failed once-only entry is tried again at the next installation, so
     // the total may grow.
-    const int done = run.InstalledCount() + run.FailedCount();
+    const int done = run.InstalledCount() + run.FailedCount() + run.ScheduledCount();
     c.Progress->SetProgress(done, std::max(done, run.Due()));
     Services.ProcessPaintMessages();
 }
@@ -107,6 +111,7 @@ void TUpdate::RunUpdate() {
         installations.push_back({c.Liste->ItemCaption(i), c.Liste->ItemChecked(i)});
     TUpdateRun run(Platform, Script.FileEntries, {WorkDir, WindowsDir, SystemDir});
     run.OnReport = [&](const TUpdateReport& report) { OnUpdateReport(run, report); };
+    run.RestartReplace = !CommandLine.NoRestartReplace;
     run.Plan(installations);
     Log("Updating " + std::to_string(run.Chosen()) + " installation(s), " +
         std::to_string(run.Due()) + " file(s) due");
@@ -122,13 +127,28 @@ void TUpdate::RunUpdate() {
     c.Animate1->SetVisible(false);
     c.FileLabel2->SetVisible(false);
     c.Progress->SetVisible(false);
-    exitCode_ = run.FailedCount() == 0 ? ecSuccess : ecFailures;
+    const bool restart = run.ScheduledCount() > 0;
+    exitCode_ = run.FailedCount() > 0 ? ecFailures : restart ? ecRestartRequired : ecSuccess;
     Log("Update finished: " + std::to_string(run.InstalledCount()) + " installed, " +
-        std::to_string(run.FailedCount()) + " failed");
+        std::to_string(run.FailedCount()) + " failed" +
+        (restart ? ", " + std::to_string(run.ScheduledCount()) + " waiting for a restart" : ""));
 
+    // The updater never restarts Windows itself; it says that it must be.
+    std::string finished = Text(ltFinished);
+    if (restart) {
+        const std::string notice = LanguageTexts.Has(ltRestart) && !Trim(Text(ltRestart)).empty()
+                                       ? Text(ltRestart)
+                                       : kRestartDefaultText;
+        finished += "\r\n\r\n" + notice;
+        // With failure lines page 5 shows the memo instead of the notice.
+        if (!c.Memo1->Caption().empty()) {
+            c.Memo1->AppendLine("");
+            c.Memo1->AppendLine(notice);
+        }
+    }
     ++Page;
     ShowPage();
-    c.Label1->SetCaption(Text(ltFinished));
+    c.Label1->SetCaption(finished);
     c.Label1->SetVisible(true);
     c.Button2->SetLeft(c.StartKnapp->Left());
 }

@@ -98,6 +98,9 @@ enum TExitCode : int {
     ecNoPackage = 2,       // no package, unreadable package, or start-up failed
     ecNoInstallation = 3,  // unattended, and no installation found
     ecClosedEarly = 4,     // the wizard was closed before the update ran
+    // Nothing failed, and a file in use waits for Windows to restart: the
+    // status installers give for "success, restart required".
+    ecRestartRequired = 3010,
 };
 
 inline constexpr const char* kApplicationTitle = "Ostrel Update";

@@ -44,6 +44,23 @@ struct TSearchRec {
     int32_t Time = 0;  // last-write time, local, DOS form; 0 when it has none
 };
 
+// The outcome of an operation that can tell why it failed: the system's
+// error code, 0 for success. Tests as true when the operation worked.
+struct TOsResult {
+    uint32_t Error = 0;
+    explicit operator bool() const { return Error == 0; }
+};
+
+// Error codes a failed swap of a file comes back with when someone holds it
+// (or when a right is missing: only a second look tells the two apart).
+enum : uint32_t {
+    kErrorAccessDenied = 5,
+    kErrorSharingViolation = 32,
+    kErrorLockViolation = 33,
+    kErrorUserMappedFile = 1224,
+};
+inline constexpr uint32_t kErrorNotSupported = 50;  // what a platform cannot do at all
+
 // How a file is opened. Share modes name what others may still do.
 enum class TOpenMode {
     ReadShared,       // read; others may read and write
@@ -74,7 +91,7 @@ public:
     virtual bool CopyFile(const std::string& source, const std::string& target,
                           bool failIfExists) = 0;
     // Replaces target with source in one step (source is gone afterwards).
-    virtual bool MoveFileReplace(const std::string& source, const std::string& target) = 0;
+    virtual TOsResult MoveFileReplace(const std::string& source, const std::string& target) = 0;
 
     // The directories as the system reports them; empty when it cannot.
     // The temporary directory ends with a backslash, the others do not.
@@ -93,6 +110,23 @@ public:
 
     // Upper-casing in the ANSI code page.
     virtual std::string AnsiUpperCase(const std::string& text) = 0;
+
+    // --- replacing files that are in use ---
+    // Whether another program holds the file so that it cannot be replaced
+    // now (open without sharing, or a running program's image); false for a
+    // file that is free, missing, or refused for want of a right.
+    virtual bool FileInUse(const std::string& path) = 0;
+    // Asks the system to move source over target when Windows next starts
+    // (the pending-rename list); nothing moves now.
+    virtual TOsResult MoveFileAtRestart(const std::string& source, const std::string& target) = 0;
+    // The 32-bit system directory as the restart sees it (SysWOW64) on
+    // 64-bit Windows; empty where 32-bit programs see the real one.
+    virtual std::string GetSystemWow64Dir() = 0;
+    // What a drive name ("D:") stands for: a device ("\Device\...") or,
+    // for a SUBST drive, a path ("\??\C:\..."); empty when unknown.
+    virtual std::string QueryDosDevice(const std::string& drive) = 0;
+    // Waits; the fake machine returns at once and counts the time.
+    virtual void Sleep(unsigned milliseconds) = 0;
 
     // --- helpers built on the operations above ---
     bool FileExists(const std::string& path);       // a file, not a directory

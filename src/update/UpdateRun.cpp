@@ -16,6 +16,16 @@ std::string TargetFileOf(std::string dir, const std::string& targetName) {
 // DOS date-times order as unsigned numbers: years from 2044 on set the top bit.
 bool EarlierDos(int32_t a, int32_t b) { return static_cast<uint32_t>(a) < static_cast<uint32_t>(b); }
 
+// A program that is just closing lets go of its files within moments: the
+// swap of a file in use is tried again for about two seconds.
+constexpr int kInUseRetries = 8;
+constexpr unsigned kInUseRetryMs = 250;
+
+// Subdirectories of the system directory that the 32-bit file-system
+// redirection leaves alone (upper case, below the system directory).
+constexpr const char* kNotRedirected[] = {"CATROOT\\", "CATROOT2\\", "DRIVERS\\ETC\\", "LOGFILES\\",
+                                          "SPOOL\\"};
+
 }  // namespace
 
 std::string ReplaceMacro(const std::string& text, const std::string& macro, const std::string& value) {
@@ -35,6 +45,8 @@ bool NamesSystemDirectory(const std::string& targetDir) {
     return targetDir.find(kMacroWinDir) != std::string::npos ||
            targetDir.find(kMacroWinSysDir) != std::string::npos;
 }
+
+std::string StagedCopyName(const std::string& targetFile) { return targetFile + ".oupnew"; }
 
 TUpdateRun::TUpdateRun(TPlatform& platform, std::vector<TFileEntry> entries, TUpdateDirs dirs)
     : platform_(platform), entries_(std::move(entries)), dirs_(std::move(dirs)) {}
@@ -76,7 +88,8 @@ void TUpdateRun::StampFileDate(const std::string& path, TDateTime dateTime) {
     if (dos != 0) file->SetLastWriteDos(dos);
 }
 
-bool TUpdateRun::CopyIntoPlace(const std::string& source, const std::string& target) {
+TUpdateRun::TSwap TUpdateRun::CopyIntoPlace(const std::string& source, const std::string& target,
+                                            TDateTime date) {
     // The new file is made complete beside the old one first and then put in
     // its place in one step, so a copy that breaks off (a full disk, a
     // vanished source) never leaves a half-written program behind.
@@ -87,16 +100,81 @@ bool TUpdateRun::CopyIntoPlace(const std::string& source, const std::string& tar
         std::snprintf(name, sizeof name, "~oup%04X.tmp", n);
         if (platform_.GetAttributes(dir + name) == kInvalidAttributes) temp = dir + name;
     }
-    if (temp.empty()) return false;
+    if (temp.empty()) return TSwap::Failed;
     if (!platform_.CopyFile(source, temp, true)) {
         platform_.DeleteFile(temp);
-        return false;
+        return TSwap::Failed;
     }
-    if (!platform_.MoveFileReplace(temp, target)) {
+    // Dated before the swap: a rename, now or at the restart, keeps the time.
+    StampFileDate(temp, date);
+    TOsResult swapped = platform_.MoveFileReplace(temp, target);
+    if (!swapped && RestartReplace && HeldByAProgram(swapped, target)) {
+        bool held = true;
+        for (int attempt = 0; held && attempt < kInUseRetries; ++attempt) {
+            platform_.Sleep(kInUseRetryMs);
+            swapped = platform_.MoveFileReplace(temp, target);
+            held = !swapped && HeldByAProgram(swapped, target);
+            // Let go between the attempt and the look: one more try at once.
+            if (!swapped && !held) swapped = platform_.MoveFileReplace(temp, target);
+        }
+        if (held) return StageForRestart(temp, target);
+    }
+    if (!swapped) {
         platform_.DeleteFile(temp);
-        return false;
+        return TSwap::Failed;
     }
-    return true;
+    // A copy an earlier run staged for this file is older than what is in
+    // place now: it must not come back at the restart.
+    platform_.DeleteFile(StagedCopyName(target));
+    return TSwap::Replaced;
+}
+
+bool TUpdateRun::HeldByAProgram(TOsResult swap, const std::string& target) {
+    // Access denied is also what a missing right gives: only an open that
+    // meets another program's handle (or its running image) tells "in use".
+    switch (swap.Error) {
+        case kErrorAccessDenied:
+        case kErrorSharingViolation:
+        case kErrorLockViolation:
+        case kErrorUserMappedFile:
+            return platform_.FileInUse(target);
+        default:
+            return false;
+    }
+}
+
+TUpdateRun::TSwap TUpdateRun::StageForRestart(const std::string& temp, const std::string& target) {
+    const std::string staged = StagedCopyName(target);
+    if (RenamedAtRestart(target) && platform_.MoveFileReplace(temp, staged) &&
+        platform_.MoveFileAtRestart(PathAtRestart(staged), PathAtRestart(target)))
+        return TSwap::Scheduled;
+    // No staged copy without its rename: none may come back at a later restart.
+    platform_.DeleteFile(temp);
+    platform_.DeleteFile(staged);
+    return TSwap::InUse;
+}
+
+bool TUpdateRun::RenamedAtRestart(const std::string& target) {
+    // Windows takes a UNC path, a network drive or a SUBST drive into the
+    // pending-rename list but never renames it at boot.
+    if (target.size() < 3 || target[1] != ':' || target[2] != '\\') return false;
+    const std::string drive = target.substr(0, 2);
+    if (platform_.GetDriveType(drive + "\\") == dtRemote) return false;
+    return platform_.QueryDosDevice(drive).rfind("\\??\\", 0) != 0;  // SUBST: "\??\C:\..."
+}
+
+std::string TUpdateRun::PathAtRestart(const std::string& path) {
+    // The rename at boot runs without the 32-bit redirection: what this
+    // program sees as the system directory is SysWOW64 there.
+    const std::string wow64 = platform_.GetSystemWow64Dir();
+    if (wow64.empty() || dirs_.SystemDir.empty()) return path;
+    const std::string prefix =
+        platform_.AnsiUpperCase(ExcludeTrailingBackslash(dirs_.SystemDir)) + "\\";
+    const std::string upper = platform_.AnsiUpperCase(path);
+    if (upper.compare(0, prefix.size(), prefix) != 0) return path;
+    for (const std::string exempt : kNotRedirected)
+        if (upper.compare(prefix.size(), exempt.size(), exempt) == 0) return path;
+    return ExcludeTrailingBackslash(wow64) + "\\" + path.substr(prefix.size());
 }
 
 void TUpdateRun::InstallEntry(const std::string& installationDir, size_t entryIndex) {
@@ -120,19 +198,29 @@ void TUpdateRun::InstallEntry(const std::string& installationDir, size_t entryIn
         }
     }
     const std::string targetFile = TargetFileOf(targetDir, entry.TargetName);
-    bool done = false;
+    TSwap swap = TSwap::Failed;
     try {
-        if (CopyIntoPlace(dirs_.WorkDir + entry.SourceName, targetFile)) {
-            StampFileDate(targetFile, entry.FileDate);
-            entry.Installed = true;
-            done = true;
-        }
+        swap = CopyIntoPlace(dirs_.WorkDir + entry.SourceName, targetFile, entry.FileDate);
     } catch (const Exception&) {
-        done = false;
+        swap = TSwap::Failed;
     }
-    ++(done ? installed_ : failed_);
-    Report(done ? TReportKind::Installed : TReportKind::Failed, targetFile, {}, installationDir,
-           entryIndex);
+    switch (swap) {
+        case TSwap::Replaced:
+        case TSwap::Scheduled:
+            // A file waiting for the restart is in, as far as the once-only
+            // rule goes: a second copy would only replace the first.
+            entry.Installed = true;
+            ++(swap == TSwap::Replaced ? installed_ : scheduled_);
+            Report(swap == TSwap::Replaced ? TReportKind::Installed : TReportKind::Scheduled,
+                   targetFile, {}, installationDir, entryIndex);
+            break;
+        case TSwap::Failed:
+        case TSwap::InUse:
+            ++failed_;
+            Report(TReportKind::Failed, targetFile, swap == TSwap::InUse ? "in use" : "",
+                   installationDir, entryIndex);
+            break;
+    }
 }
 
 void TUpdateRun::Plan(const std::vector<TInstallation>& installations) {
@@ -160,7 +248,7 @@ void TUpdateRun::Plan(const std::vector<TInstallation>& installations) {
 }
 
 void TUpdateRun::Execute() {
-    installed_ = failed_ = 0;
+    installed_ = failed_ = scheduled_ = 0;
     for (const TPair& pair : plan_) {
         const TInstallation& installation = installations_[pair.Installation];
         const std::string instanceFile = installation.Dir + "\\" + entries_[pair.Entry].TargetName;

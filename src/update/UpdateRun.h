@@ -37,7 +37,9 @@ enum class TReportKind {
     Visiting,   // Target: the instance file; a chosen pair is being worked on
     Installed,  // Target: the target file
     Skipped,    // Target: the instance or target file; Reason says why
-    Failed,     // Target: the target file; the old file is intact
+    Failed,     // Target: the target file; the old file is intact; Reason: empty, or "in use"
+    Scheduled,  // Target: the target file, held by a program; its new copy waits
+                // beside it (StagedCopyName) and replaces it when Windows restarts
 };
 
 struct TUpdateReport {
@@ -57,6 +59,9 @@ std::string ExpandTargetDir(const std::string& targetDir, const std::string& ins
                             const TUpdateDirs& dirs);
 // Whether an entry goes into a directory shared by all installations.
 bool NamesSystemDirectory(const std::string& targetDir);
+// Where the new copy of a file in use waits for the restart: beside it,
+// under one name per target, so a later run replaces it rather than adding one.
+std::string StagedCopyName(const std::string& targetFile);
 
 class TUpdateRun {
 public:
@@ -65,6 +70,9 @@ public:
     TUpdateRun& operator=(const TUpdateRun&) = delete;
 
     std::function<void(const TUpdateReport&)> OnReport;
+    // A file that a program holds is staged and replaced at the next
+    // restart; false: it fails like any file that cannot be replaced.
+    bool RestartReplace = true;
 
     // Decides every pair of the chosen installations and counts the files
     // due (an entry for the Windows or system directory once).
@@ -89,6 +97,7 @@ public:
     int Due() const { return due_; }
     int InstalledCount() const { return installed_; }
     int FailedCount() const { return failed_; }
+    int ScheduledCount() const { return scheduled_; }  // files waiting for a restart
     int Chosen() const { return chosen_; }
 
 private:
@@ -97,7 +106,12 @@ private:
         size_t Entry;
         TDecision Decision;
     };
-    bool CopyIntoPlace(const std::string& source, const std::string& target);
+    enum class TSwap { Replaced, Scheduled, Failed, InUse };
+    TSwap CopyIntoPlace(const std::string& source, const std::string& target, TDateTime date);
+    TSwap StageForRestart(const std::string& temp, const std::string& target);
+    bool HeldByAProgram(TOsResult swap, const std::string& target);
+    bool RenamedAtRestart(const std::string& target);
+    std::string PathAtRestart(const std::string& path);
     void Report(TReportKind kind, const std::string& target, const std::string& reason,
                 const std::string& installation, size_t entry);
 
@@ -106,7 +120,7 @@ private:
     TUpdateDirs dirs_;
     std::vector<TInstallation> installations_;
     std::vector<TPair> plan_;
-    int due_ = 0, installed_ = 0, failed_ = 0, chosen_ = 0;
+    int due_ = 0, installed_ = 0, failed_ = 0, chosen_ = 0, scheduled_ = 0;
 };
 
 }  // namespace oup

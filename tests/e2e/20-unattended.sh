@@ -4,8 +4,10 @@
 #  - a package file, a self-contained .exe and a two-volume package, all built
 #    by oupack: every file goes into every installation with the script's
 #    dates, the log names what was found, installed and skipped, exit 0;
-#  - abacus.exe held open by a running program (holdfile.exe, no sharing):
-#    exit 1, its failure line, its old content intact, the rest installed;
+#  - abacus.exe held open by a running program (holdfile.exe, no sharing),
+#    with /NORESTARTREPLACE: exit 1, its failure line, its old content
+#    intact, nothing staged for a restart, the rest installed (without the
+#    option the file waits for a restart: 25-restart-replace.sh);
 #  - no installation under the /DIR roots: exit 3; no package: exit 2.
 #
 # Environment (scripts/test.sh exports it): OUP_BUILD_WIN, OUP_BUILD_HOST,
@@ -98,7 +100,7 @@ expect "$name: exit status $status, want 0" test "$status" = 0
 installed_everywhere $name
 expect_log "Volume $win\\vol\\abacus.002"
 
-# --- abacus.exe held open by a running program; /DIR roots ---
+# --- abacus.exe held open by a running program; /DIR roots; no staging ---
 make_installations
 rm -f "$cdir/held" "$cdir/release"
 wine "$win\\holdfile.exe" 'M:\Apps\Abacus\abacus.exe' "$win\\held" "$win\\release" \
@@ -110,7 +112,10 @@ for _ in $(seq 600); do
 done
 name=held
 if [[ -f $cdir/held ]]; then
-    updater $name "$win\\oupdate.exe" "/DIR=M:\\Apps;N:\\" /S "$win\\abacus.oup"
+    updater $name "$win\\oupdate.exe" "/DIR=M:\\Apps;N:\\" /S /NORESTARTREPLACE "$win\\abacus.oup"
+    # Read while the holder keeps the wineserver (and so the list) alive.
+    pending=$(wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' \
+        /v PendingFileRenameOperations 2>/dev/null | grep -c PendingFileRenameOperations || true)
     touch "$cdir/release"
     timeout 60 tail --pid="$holder" -f /dev/null || kill "$holder" 2>/dev/null
     holder=
@@ -123,6 +128,8 @@ if [[ -f $cdir/held ]]; then
     expect "$name: the other installation is updated" \
         cmp -s "$src/abacus.ex_" "$work/drive_n/Abacus/abacus.exe"
     expect "$name: no temporary file is left" no_temporary_files
+    expect "$name: nothing is staged for a restart" \
+        test ! -e "$work/drive_m/Apps/Abacus/abacus.exe.oupnew" -a "$pending" = 0
 else
     fail "$name: holdfile.exe did not open the file"
 fi

@@ -13,6 +13,7 @@ namespace {
 const char* kSharingViolation =
     "The process cannot access the file because it is being used by another process";
 const char* kNotFound = "The system cannot find the file specified";
+constexpr uint32_t kErrorNotFound = 2, kErrorPathNotFound = 3;
 }  // namespace
 
 class TFakeFile : public TFileStream {
@@ -340,17 +341,60 @@ bool TFakeMachine::CopyFile(const std::string& source, const std::string& target
     return true;
 }
 
-bool TFakeMachine::MoveFileReplace(const std::string& source, const std::string& target) {
+TOsResult TFakeMachine::MoveFileReplace(const std::string& source, const std::string& target) {
     auto s = nodes_.find(Key(source));
-    if (s == nodes_.end() || s->second.Locked) return false;
+    if (s == nodes_.end()) return {kErrorNotFound};
+    if (s->second.Locked) return {kErrorSharingViolation};
     TNode* t = Find(target);
-    if (t && (t->Locked || (t->Attr & faDirectory) || (t->Attr & faReadOnly))) return false;
-    if (!t && !ParentIsDir(Key(target))) return false;
+    // A held file refuses the swap with access denied, as on Windows.
+    if (t && t->Locked) {
+        if (t->UnlockAfter > 0 && --t->UnlockAfter == 0) t->Locked = false;
+        return {kErrorAccessDenied};
+    }
+    if (t && ((t->Attr & faDirectory) || (t->Attr & faReadOnly))) return {kErrorAccessDenied};
+    if (!t && !ParentIsDir(Key(target))) return {kErrorPathNotFound};
     TNode moved = s->second;
     nodes_.erase(s);
     moved.Path = target;
     nodes_[Key(target)] = moved;
-    return true;
+    return {};
+}
+
+bool TFakeMachine::FileInUse(const std::string& path) {
+    const TNode* n = Find(path);
+    return n && n->Locked;
+}
+
+TOsResult TFakeMachine::MoveFileAtRestart(const std::string& source, const std::string& target) {
+    if (!MayScheduleRenames) return {kErrorAccessDenied};
+    PendingRenames.emplace_back(source, target);
+    return {};
+}
+
+std::string TFakeMachine::QueryDosDevice(const std::string& drive) {
+    if (drive.size() != 2 || drive[1] != ':') return std::string();
+    const char up = static_cast<char>(std::toupper(static_cast<unsigned char>(drive[0])));
+    if (auto subst = substs_.find(up); subst != substs_.end()) return "\\??\\" + subst->second;
+    if (!driveTypes_.count(up)) return std::string();
+    return "\\Device\\HarddiskVolume" + std::to_string(up - 'A' + 1);
+}
+
+void TFakeMachine::UnlockAfter(const std::string& path, int attempts) {
+    Lock(path);
+    if (TNode* n = Find(path)) n->UnlockAfter = attempts;
+}
+
+void TFakeMachine::Subst(char drive, const std::string& path) {
+    const char up = static_cast<char>(std::toupper(static_cast<unsigned char>(drive)));
+    substs_[up] = path;
+    AddDrive(up, dtFixed);
+}
+
+void TFakeMachine::Restart() {
+    for (auto& [key, node] : nodes_) node.Locked = false;
+    for (const auto& [source, target] : PendingRenames)
+        if (Exists(source)) MoveFileReplace(source, target);
+    PendingRenames.clear();
 }
 
 unsigned TFakeMachine::GetDriveType(const std::string& root) {

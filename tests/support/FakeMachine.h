@@ -34,6 +34,14 @@ public:
     // A copy onto this drive writes at most this many bytes of the file and
     // then fails, whether the target is new or not (a nearly full disk).
     void SetDiskSpace(char drive, size_t bytes);
+    // A locked file that its program lets go of after this many failed
+    // attempts to replace it (a program that is just closing).
+    void UnlockAfter(const std::string& path, int attempts);
+    // A drive made with SUBST: it stands for this path.
+    void Subst(char drive, const std::string& path);
+    // Windows starts again: every pending rename is carried out in order
+    // (one whose source is gone is passed over), and no file is held.
+    void Restart();
 
     // --- inspecting it ---
     bool Exists(const std::string& path) const;
@@ -50,6 +58,11 @@ public:
     std::string SystemDir = "C:\\WINDOWS\\SYSTEM32";
     std::string ModuleFile = "C:\\oupdate.exe";
     std::vector<uint8_t> ModuleHeaders;  // empty: no mapped headers
+    std::string SystemWow64Dir;          // empty: a 32-bit Windows
+    // The pending-rename list (source, target), as MoveFileAtRestart fills it.
+    std::vector<std::pair<std::string, std::string>> PendingRenames;
+    bool MayScheduleRenames = true;  // false: no right to write the list
+    unsigned SleptMs = 0;            // the time Sleep was asked to wait
 
     static constexpr int32_t kDefaultTime = 0x325C86FA;  // 28.02.2005 16:55:52
 
@@ -62,7 +75,7 @@ public:
     bool RemoveDir(const std::string& path) override;
     bool DeleteFile(const std::string& path) override;
     bool CopyFile(const std::string& source, const std::string& target, bool failIfExists) override;
-    bool MoveFileReplace(const std::string& source, const std::string& target) override;
+    TOsResult MoveFileReplace(const std::string& source, const std::string& target) override;
     std::string GetTempDir() override { return TempDir; }
     std::string GetWindowsDir() override { return WindowsDir; }
     std::string GetSystemDir() override { return SystemDir; }
@@ -73,6 +86,11 @@ public:
         return ModuleHeaders.empty() ? nullptr : ModuleHeaders.data();
     }
     std::string AnsiUpperCase(const std::string& text) override;
+    bool FileInUse(const std::string& path) override;
+    TOsResult MoveFileAtRestart(const std::string& source, const std::string& target) override;
+    std::string GetSystemWow64Dir() override { return SystemWow64Dir; }
+    std::string QueryDosDevice(const std::string& drive) override;
+    void Sleep(unsigned milliseconds) override { SleptMs += milliseconds; }
 
     struct TData {
         std::vector<uint8_t> Bytes;
@@ -84,6 +102,7 @@ public:
         uint32_t Attr = 0;
         std::shared_ptr<TData> Data;  // files only
         bool Locked = false;
+        int UnlockAfter = 0;  // > 0: failed replace attempts until the lock goes
     };
 
 private:
@@ -97,6 +116,7 @@ private:
     std::map<std::string, TNode> nodes_;  // by upper-cased path without trailing '\'
     std::map<char, unsigned> driveTypes_;
     std::map<char, size_t> diskSpace_;  // by upper-case drive letter
+    std::map<char, std::string> substs_;  // by upper-case drive letter
     std::vector<std::string> resources_;
     int openFiles_ = 0;
 };

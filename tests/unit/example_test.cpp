@@ -34,7 +34,7 @@ protected:
         Extract(relative);
         TLanguageTexts texts;
         LoadLanguage(machine, kWorkDir, texts, {}, TPlaceholderValues{});
-        EXPECT_EQ(27, texts.Count());
+        EXPECT_EQ(28, texts.Count());  // 27 texts the wizard needs, and the restart notice
         return texts;
     }
 };
@@ -58,13 +58,15 @@ TEST_F(ExampleTest, ScriptUsesEveryModeAndMacroWithValidDatesAndPresentPayloads)
     EXPECT_FALSE(Trim(notes).empty());
 }
 
-TEST_F(ExampleTest, LanguageFilesHoldTheTwentySevenTexts) {
+TEST_F(ExampleTest, LanguageFilesHoldTheTwentyEightTexts) {
     const TLanguageTexts no = Language("languages/norsk.ln_");
     // Spot checks of Windows-1252 bytes: a UTF-8 conversion would break them.
     EXPECT_EQ("S\xF8ker etter instanser", no[5]);
     EXPECT_EQ("Programmet er ferdig med \xE5 oppdatere <programname> til versjon <version>. "
               "Klikk p\xE5 Lukk-knappen for \xE5 lukke programmet.", no[15]);
     EXPECT_EQ("<-- F\xF8lg instruksjonene til venstre for \xE5 starte oppdateringen.", no[25]);
+    EXPECT_EQ("Windows m\xE5 startes p\xE5 nytt for \xE5 fullf\xF8re oppdateringen.",
+              no[ltRestart]);
     EXPECT_EQ("&Neste >>|<< &Forrige|<programname>|Stasjon|Avbryt",
               no[0] + "|" + no[1] + "|" + no[3] + "|" + no[22] + "|" + no[23]);
     const TLanguageTexts en = Language("languages/english.ln_");

@@ -112,14 +112,24 @@ TEST_F(Unattended, ExitStatusTellsWhatHappened) {
     EXPECT_TRUE(Logged("No installation found"));
     EXPECT_EQ("old ledger", w.Machine.Content("D:\\Ledger\\ledger.exe"));
 
-    // A program that runs holds its file: the rest still goes in.
+    // A program that runs holds its file: it waits for the restart, the
+    // rest goes in now.
     w.Machine.AddFile("D:\\Ledger\\readme.txt", "old readme");
     w.Machine.Lock("D:\\Ledger\\ledger.exe");
-    EXPECT_EQ(ecFailures, Run({"/S", kPackage, "/DIR=E:;D:\\Ledger", "/LOG=C:\\update.log"}));
-    EXPECT_TRUE(Logged("Could not update the file D:\\Ledger\\ledger.exe"));
+    EXPECT_EQ(ecRestartRequired,
+              Run({"/S", kPackage, "/DIR=E:;D:\\Ledger", "/LOG=C:\\update.log"}));
+    EXPECT_TRUE(Logged("Scheduled D:\\Ledger\\ledger.exe for replacement at restart"));
     EXPECT_EQ("old ledger", w.Machine.Content("D:\\Ledger\\ledger.exe"));
+    EXPECT_EQ("new ledger", w.Machine.Content("D:\\Ledger\\ledger.exe.oupnew"));
     EXPECT_EQ("read me", w.Machine.Content("D:\\Ledger\\readme.txt"));
     EXPECT_EQ("old ledger", w.Machine.Content("C:\\Apps\\Ledger\\ledger.exe"));  // not a root
+
+    // Told not to, the updater leaves a held file as it is, and says so.
+    const size_t pending = w.Machine.PendingRenames.size();
+    EXPECT_EQ(ecFailures,
+              Run({"/S", kPackage, "/DIR=D:\\Ledger", "/norestartreplace", "/LOG=C:\\update.log"}));
+    EXPECT_TRUE(Logged("Could not update the file D:\\Ledger\\ledger.exe"));
+    EXPECT_EQ(pending, w.Machine.PendingRenames.size());
 }
 
 TEST_F(Unattended, FurtherVolumesAreTakenWhenTheyLieBesideTheFirst) {

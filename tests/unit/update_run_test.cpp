@@ -50,14 +50,25 @@ protected:
             installations.push_back({dir, true});
         }
         run = std::make_unique<TUpdateRun>(m, entries, dirs_);
+        run->RestartReplace = restartReplace;
         TNames outcomes;
         run->OnReport = [&](const TUpdateReport& r) {
             if (r.Kind == TReportKind::Installed) outcomes.push_back("Installed " + r.Target);
-            if (r.Kind == TReportKind::Failed) outcomes.push_back("Failed " + r.Target);
+            if (r.Kind == TReportKind::Scheduled) outcomes.push_back("Scheduled " + r.Target);
+            if (r.Kind == TReportKind::Failed)
+                outcomes.push_back("Failed " + r.Target +
+                                   (r.Reason.empty() ? "" : ": " + r.Reason));
         };
         run->Run(installations);
         run->OnReport = nullptr;
         return outcomes;
+    }
+    // The files and directories below dir.
+    TNames Under(const std::string& dir) {
+        TNames below;
+        for (const std::string& path : m.AllPaths())
+            if (path.rfind(dir + "\\", 0) == 0) below.push_back(path);
+        return below;
     }
     bool Updated(const std::string& path) {
         return m.Exists(path) && m.Content(path) == "new " + ExtractFileName(path);
@@ -65,6 +76,7 @@ protected:
     TFakeMachine m;
     std::vector<TFileEntry> entries;
     TUpdateDirs dirs_{kWork, "C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM32"};
+    bool restartReplace = true;
     std::unique_ptr<TUpdateRun> run;
 };
 
@@ -127,6 +139,7 @@ TEST_F(Run, WindowsDirectoryEntriesGoInOnceAndAfterAFailureAgain) {
     const std::string target = "C:\\WINDOWS\\SYSTEM32\\rt.dll";
     m.AddFile(target, "old", kOld);
     m.Lock(target);
+    restartReplace = false;
     Update({});  // a run over no installation; then the entry by hand
     TNames outcomes;
     run->OnReport = [&](const TUpdateReport& r) {
@@ -150,6 +163,7 @@ TEST_F(Run, WindowsDirectoryEntriesGoInOnceAndAfterAFailureAgain) {
 
     // "Update if present" asks the installation, not the Windows directory;
     // each such entry counts once among the files due.
+    restartReplace = true;
     entries.clear();
     Entry("rt.dll", "Always copy", "<winsysdir>\\");
     Entry("opt.dll", "Update if present", "<windir>\\");
@@ -166,6 +180,7 @@ TEST_F(Run, AFailedCopyLeavesTheOldFileAndNoTemporaryFile) {
     m.AddFile("D:\\Ledger\\gone.dat", "old gone");
     m.AddFile("D:\\Ledger\\ledger.exe", "running", kOld);
     m.Lock("D:\\Ledger\\ledger.exe");
+    restartReplace = false;  // a held file fails like any other
     m.AddFile("E:\\Ledger\\~oup0000.tmp", "not ours");
     EXPECT_EQ((TNames{"Failed D:\\Ledger\\ledger.exe", "Failed D:\\Ledger\\gone.dat",
                       "Installed E:\\Ledger\\ledger.exe", "Failed E:\\Ledger\\gone.dat"}),
@@ -180,6 +195,8 @@ TEST_F(Run, AFailedCopyLeavesTheOldFileAndNoTemporaryFile) {
         EXPECT_TRUE(path.find("~oup") == std::string::npos || path == "E:\\Ledger\\~oup0000.tmp")
             << path;
     EXPECT_EQ(3, run->FailedCount());
+    EXPECT_TRUE(m.PendingRenames.empty());
+    EXPECT_EQ(0u, m.SleptMs);
 }
 
 TEST_F(Run, ACopyThatBreaksOffPartWayLeavesTheOldFile) {
@@ -198,6 +215,127 @@ TEST_F(Run, DatesBefore1980LeaveThePackageCopysTime) {
     Entry("a.dat", "Always copy").FileDate = 0;  // 30.12.1899
     Update({"D:\\Ledger"});
     EXPECT_EQ(kNewer, m.Time("D:\\Ledger\\a.dat"));
+}
+
+// Files a running program holds: tried again for a while, then the new copy
+// waits beside the target, named in the pending-rename list.
+using TRenames = std::vector<std::pair<std::string, std::string>>;
+const std::string kHeld = "D:\\Ledger\\ledger.exe";
+const std::string kStaged = kHeld + ".oupnew";
+
+TEST_F(Run, AHeldFileThatIsLetGoWithinTheRetriesIsReplacedAtOnce) {
+    Entry("ledger.exe", "Always copy");
+    m.AddFile(kHeld, "closing", kOld);
+    m.UnlockAfter(kHeld, 3);
+    EXPECT_EQ(TNames{"Installed " + kHeld}, Update({"D:\\Ledger"}));
+    EXPECT_TRUE(Updated(kHeld));
+    EXPECT_EQ(kStamped, m.Time(kHeld));
+    EXPECT_EQ(500u, m.SleptMs);  // three attempts, a quarter second apart
+    EXPECT_TRUE(m.PendingRenames.empty());
+}
+
+TEST_F(Run, AFileHeldThroughTheRetriesWaitsBesideItForTheRestart) {
+    Entry("ledger.exe", "Always copy");
+    m.AddFile(kHeld, "running", kOld);
+    m.Lock(kHeld);
+    EXPECT_EQ(TNames{"Scheduled " + kHeld}, Update({"D:\\Ledger"}));
+    EXPECT_GE(m.SleptMs, 1500u);  // about two seconds
+    EXPECT_LE(m.SleptMs, 2500u);
+    EXPECT_EQ("running", m.Content(kHeld));
+    EXPECT_EQ("new ledger.exe", m.Content(kStaged));
+    EXPECT_EQ(kStamped, m.Time(kStaged));
+    EXPECT_EQ((TRenames{{kStaged, kHeld}}), m.PendingRenames);
+    EXPECT_TRUE(run->Entries()[0].Installed);
+    EXPECT_EQ(1, run->ScheduledCount());
+    EXPECT_EQ(0, run->FailedCount() + run->InstalledCount());
+    EXPECT_EQ((TNames{kHeld, kStaged}), Under("D:\\Ledger"));  // no temporary file
+
+    m.Restart();
+    EXPECT_TRUE(Updated(kHeld));
+    EXPECT_EQ(kStamped, m.Time(kHeld));
+    EXPECT_FALSE(m.Exists(kStaged));
+}
+
+TEST_F(Run, ARefusedSwapOfAFileNobodyHoldsFailsAtOnce) {
+    Entry("ledger.exe", "Always copy");
+    m.AddFile(kHeld, "read-only", kOld, faReadOnly);  // access denied, but not in use
+    EXPECT_EQ(TNames{"Failed " + kHeld}, Update({"D:\\Ledger"}));
+    EXPECT_EQ("read-only", m.Content(kHeld));
+    EXPECT_EQ(0u, m.SleptMs);
+    EXPECT_FALSE(m.Exists(kStaged));
+    EXPECT_TRUE(m.PendingRenames.empty());
+}
+
+TEST_F(Run, AHeldFileWhereNoRestartRenamesItFailsAsInUse) {
+    m.AddDrive('N', dtRemote);
+    m.AddShare("\\\\server\\apps");
+    m.Subst('S', "C:\\Apps");
+    const struct {
+        std::string Dir;
+        bool MaySchedule;
+    } cases[] = {{"N:\\Ledger", true},                // a network drive
+                 {"\\\\server\\apps\\Ledger", true},  // a UNC path
+                 {"S:\\Ledger", true},                // a SUBST drive
+                 {"D:\\Ledger", false}};              // no right to write the list
+    Entry("ledger.exe", "Always copy");
+    for (const auto& c : cases) {
+        const std::string target = c.Dir + "\\ledger.exe";
+        m.AddFile(target, "running", kOld);
+        m.Lock(target);
+        m.MayScheduleRenames = c.MaySchedule;
+        EXPECT_EQ(TNames{"Failed " + target + ": in use"}, Update({c.Dir}));
+        EXPECT_EQ("running", m.Content(target));
+        EXPECT_EQ(TNames{target}, Under(c.Dir));  // nothing staged, no temporary file
+    }
+    EXPECT_TRUE(m.PendingRenames.empty());
+}
+
+TEST_F(Run, ASecondRunReplacesItsStagedCopyAndADirectReplaceRemovesIt) {
+    Entry("ledger.exe", "Always copy");
+    m.AddFile(kHeld, "running", kOld);
+    m.Lock(kHeld);
+    Update({"D:\\Ledger"});
+    m.AddFile(kWork + std::string("ledger.exe"), "second package", kNewer);
+    EXPECT_EQ(TNames{"Scheduled " + kHeld}, Update({"D:\\Ledger"}));
+    EXPECT_EQ("second package", m.Content(kStaged));
+    EXPECT_EQ((TNames{kHeld, kStaged}), Under("D:\\Ledger"));
+
+    // The program has ended before any restart: the file goes in now, and
+    // the staged copy must not bring the older version back at the restart.
+    m.Lock(kHeld, false);
+    m.AddFile(kWork + std::string("ledger.exe"), "third package", kNewer);
+    EXPECT_EQ(TNames{"Installed " + kHeld}, Update({"D:\\Ledger"}));
+    EXPECT_FALSE(m.Exists(kStaged));
+    m.Restart();
+    EXPECT_EQ("third package", m.Content(kHeld));
+}
+
+TEST_F(Run, AHeldFileInTheSystemDirectoryIsScheduledByItsRealPath) {
+    const struct {
+        std::string Wow64, TargetDir, AtRestart;
+    } cases[] = {
+        {"C:\\WINDOWS\\SysWOW64", "<winsysdir>\\", "C:\\WINDOWS\\SysWOW64"},
+        {"C:\\WINDOWS\\SysWOW64", "c:\\windows\\system32\\sub\\", "C:\\WINDOWS\\SysWOW64\\sub"},
+        // left alone by the redirection
+        {"C:\\WINDOWS\\SysWOW64", "<winsysdir>\\drivers\\etc\\",
+         "C:\\WINDOWS\\SYSTEM32\\drivers\\etc"},
+        {"C:\\WINDOWS\\SysWOW64", "<windir>\\System32x\\", "C:\\WINDOWS\\System32x"},
+        {"", "<winsysdir>\\", "C:\\WINDOWS\\SYSTEM32"},  // 32-bit Windows
+    };
+    for (const auto& c : cases) {
+        entries.clear();
+        m.PendingRenames.clear();
+        m.SystemWow64Dir = c.Wow64;
+        Entry("rt.dll", "Always copy", c.TargetDir);
+        const std::string target =
+            ExcludeTrailingBackslash(ExpandTargetDir(c.TargetDir, "D:\\Ledger", dirs_)) +
+            "\\rt.dll";
+        m.AddFile(target, "old", kOld);
+        m.Lock(target);
+        EXPECT_EQ(TNames{"Scheduled " + target}, Update({"D:\\Ledger"}));
+        const std::string atRestart = c.AtRestart + "\\rt.dll";
+        EXPECT_EQ((TRenames{{atRestart + ".oupnew", atRestart}}), m.PendingRenames) << c.TargetDir;
+    }
 }
 
 // The wizard's page 4: the update run on the ticked installations of Liste.
@@ -248,13 +386,39 @@ TEST_F(UpdatePage, PageFiveShowsTheNoticeAndTheFailureLines) {
     for (const std::string& t : StandardLanguage()) again.LanguageTexts.Add(t);
     again.WorkDir = kWork;
     Entry(again, "ledger.exe", "Always copy");
-    w.Machine.AddFile("D:\\Ledger\\ledger.exe", "running", kOld);
-    w.Machine.Lock("D:\\Ledger\\ledger.exe");
+    w.Machine.AddFile("D:\\Ledger\\ledger.exe", "read-only", kOld, faReadOnly);
     again.Page = 4;
     again.ShowPage();
     EXPECT_EQ(TNames{"Could not update the file D:\\Ledger\\ledger.exe"}, w.Memo1.Lines());
     EXPECT_TRUE(w.Memo1.Visible() && w.Label12.Visible());
     EXPECT_EQ(ecFailures, again.ExitCode());
+}
+
+TEST_F(UpdatePage, PageFiveSaysWindowsMustRestartWhenAFileWaitsForIt) {
+    TUpdate& u = Ready({"D:\\Ledger"});
+    Entry(u, "ledger.exe", "Always copy");
+    w.Machine.AddFile("D:\\Ledger\\ledger.exe", "running", kOld);
+    w.Machine.Lock("D:\\Ledger\\ledger.exe");
+    u.ShowPage();
+    EXPECT_EQ(ecRestartRequired, u.ExitCode());
+    EXPECT_EQ("The update is finished.\r\n\r\nWindows must be restarted to finish the update.",
+              w.Label1.Caption());  // the English default: the file has no text 27
+    EXPECT_FALSE(w.Memo1.Visible());
+
+    // With the file's own text, and a failure beside it: the memo says it.
+    TUpdate& again = w.Create();
+    for (const std::string& t : StandardLanguage()) again.LanguageTexts.Add(t);
+    again.LanguageTexts.Add("T27 restart");
+    again.WorkDir = kWork;
+    again.Page = 4;
+    Entry(again, "ledger.exe", "Always copy");
+    Entry(again, "help.hlp", "Always copy");
+    w.Machine.AddFile("D:\\Ledger\\help.hlp", "read-only", kOld, faReadOnly);
+    again.ShowPage();
+    EXPECT_EQ(ecFailures, again.ExitCode());
+    EXPECT_EQ((TNames{"Could not update the file D:\\Ledger\\help.hlp", "", "T27 restart"}),
+              w.Memo1.Lines());
+    EXPECT_EQ("The update is finished.\r\n\r\nT27 restart", w.Label1.Caption());
 }
 
 TEST_F(UpdatePage, TheWindowShowsTheRunAndACloseWaitsForItsEnd) {

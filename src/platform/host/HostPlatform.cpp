@@ -47,6 +47,25 @@ bool TimeFromDos(int32_t dos, time_t& out) {
     return out != static_cast<time_t>(-1);
 }
 
+// The Windows error code closest to an errno value.
+uint32_t ErrorCodeOf(int error) {
+    switch (error) {
+        case ENOENT:
+            return 2;  // file not found
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+            return kErrorAccessDenied;
+        case EBUSY:
+        case ETXTBSY:
+            return kErrorSharingViolation;
+        case EXDEV:
+            return 17;  // not the same device
+        default:
+            return 31;  // a device attached to the system is not functioning
+    }
+}
+
 uint32_t AttrFromStat(const struct stat& st) {
     uint32_t a = S_ISDIR(st.st_mode) ? faDirectory : faArchive;
     if (!(st.st_mode & S_IWUSR)) a |= faReadOnly;
@@ -171,8 +190,9 @@ public:
             return false;
         }
     }
-    bool MoveFileReplace(const std::string& source, const std::string& target) override {
-        return ::rename(Native(source).c_str(), Native(target).c_str()) == 0;
+    TOsResult MoveFileReplace(const std::string& source, const std::string& target) override {
+        if (::rename(Native(source).c_str(), Native(target).c_str()) == 0) return {};
+        return {ErrorCodeOf(errno)};
     }
     std::string GetTempDir() override {
         const char* t = std::getenv("TMPDIR");
@@ -191,6 +211,19 @@ public:
     }
     const uint8_t* ModuleBase() override { return nullptr; }
     std::string AnsiUpperCase(const std::string& text) override { return UpperCase1252(text); }
+    // POSIX locks are advisory: nobody can hold a file against a rename.
+    bool FileInUse(const std::string&) override { return false; }
+    TOsResult MoveFileAtRestart(const std::string&, const std::string&) override {
+        return {kErrorNotSupported};
+    }
+    std::string GetSystemWow64Dir() override { return std::string(); }
+    std::string QueryDosDevice(const std::string&) override { return std::string(); }
+    void Sleep(unsigned milliseconds) override {
+        struct timespec wait;
+        wait.tv_sec = static_cast<time_t>(milliseconds / 1000);
+        wait.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+        while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) continue;
+    }
 };
 
 }  // namespace

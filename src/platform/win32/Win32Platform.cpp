@@ -154,8 +154,9 @@ public:
                   bool failIfExists) override {
         return ::CopyFileA(source.c_str(), target.c_str(), failIfExists) != 0;
     }
-    bool MoveFileReplace(const std::string& source, const std::string& target) override {
-        return ::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    TOsResult MoveFileReplace(const std::string& source, const std::string& target) override {
+        if (::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return {};
+        return {::GetLastError()};
     }
 
     std::string GetTempDir() override {
@@ -218,11 +219,52 @@ public:
         return out;
     }
 
+    bool FileInUse(const std::string& path) override {
+        // Held open by a program that did not share deletion.
+        if (OpenError(path, DELETE) == ERROR_SHARING_VIOLATION) return true;
+        // A running program's image (or a loaded library) opens for
+        // deletion but never for writing: the mapped image refuses that with
+        // a sharing violation, where a missing right says access denied.
+        return OpenError(path, GENERIC_WRITE) == ERROR_SHARING_VIOLATION;
+    }
+
+    TOsResult MoveFileAtRestart(const std::string& source, const std::string& target) override {
+        if (::MoveFileExA(source.c_str(), target.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
+            return {};
+        return {::GetLastError()};
+    }
+
+    std::string GetSystemWow64Dir() override {
+        // Fails with "not implemented" on 32-bit Windows, where there is none.
+        char buffer[MAX_PATH];
+        return Fixed(buffer, ::GetSystemWow64DirectoryA(buffer, sizeof buffer), sizeof buffer);
+    }
+
+    std::string QueryDosDevice(const std::string& drive) override {
+        // The first of the names the drive stands for (the list ends with
+        // two NULs; the first one ends the name).
+        char buffer[1024];
+        if (::QueryDosDeviceA(drive.c_str(), buffer, sizeof buffer) == 0) return std::string();
+        return std::string(buffer, ::strnlen(buffer, sizeof buffer));
+    }
+
+    void Sleep(unsigned milliseconds) override { ::Sleep(milliseconds); }
+
 private:
     // A directory from a call that writes into a fixed buffer and returns its
     // length, 0 on failure, or the room it would need when the buffer is short.
     static std::string Fixed(const char* buffer, UINT length, size_t room) {
         return length == 0 || length >= room ? std::string() : std::string(buffer, length);
+    }
+
+    // The error of opening an existing file with this access and every
+    // sharing; NO_ERROR when it opens (and it is closed again at once).
+    static DWORD OpenError(const std::string& path, DWORD access) {
+        TFileHandle handle(::CreateFileA(path.c_str(), access,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return handle ? NO_ERROR : ::GetLastError();
     }
 };
 

@@ -12,3 +12,4 @@
 #undef FormatMessage
 #undef GetDriveType
 #undef MessageBox
+#undef QueryDosDevice

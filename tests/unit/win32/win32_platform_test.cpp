@@ -274,6 +274,31 @@ TEST_F(Win32PlatformTest, LockedFileCannotBeOpenedReplacedOrDeleted) {
     EXPECT_FALSE(p.DeleteFile(Path("ledger.exe")));
 }
 
+TEST_F(Win32PlatformTest, AFileInUseIsToldFromOneThatIsRefused) {
+    Put("ledger.exe", "running program");
+    Put("update.exe", "update");
+    Put("readonly.dll", "old", FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(p.FileInUse(Path("ledger.exe")));
+    EXPECT_FALSE(p.FileInUse(Path("readonly.dll")));
+    EXPECT_FALSE(p.FileInUse(Path("absent.dll")));
+    {
+        TFileHandle lock = Lock("ledger.exe");
+        ASSERT_TRUE(lock);
+        EXPECT_TRUE(p.FileInUse(Path("ledger.exe")));
+        const uint32_t error = p.MoveFileReplace(Path("update.exe"), Path("ledger.exe")).Error;
+        EXPECT_TRUE(error == kErrorAccessDenied || error == kErrorSharingViolation) << error;
+    }
+    EXPECT_FALSE(p.FileInUse(Path("ledger.exe")));
+    // This test program's own image is mapped: it opens for deletion, never for writing.
+    EXPECT_TRUE(p.FileInUse(p.ModulePath()));
+
+    // Drives stand for devices; SysWOW64 exists wherever it is named.
+    const std::string device = p.QueryDosDevice(dir.substr(0, 2));
+    EXPECT_EQ("\\Device\\", device.substr(0, 8)) << device;
+    const std::string wow64 = p.GetSystemWow64Dir();
+    EXPECT_TRUE(wow64.empty() || p.DirectoryExists(wow64)) << wow64;
+}
+
 TEST_F(Win32PlatformTest, ShareModesLetReadersInButNotBesideANewFile) {
     Put("shared.txt", "abc");
     auto reader = p.OpenFile(Path("shared.txt"), TOpenMode::ReadShared);

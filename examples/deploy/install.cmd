@@ -1,0 +1,24 @@
+@echo off
+rem install.cmd: runs a self-contained oupdate update without a window, for
+rem deployment tools (Intune, Configuration Manager, a Group Policy startup
+rem script, Ansible). See docs/deploying.md.
+rem
+rem   install.cmd [more options for the updater, e.g. /DIR=\\server\share]
+rem
+rem The update is the program named in UPDATE below, beside this script.
+rem Its log is appended to a file named after it (ledger-update.exe.log) in
+rem the folder OUP_LOG_DIR, which is %ProgramData%\oupdate\logs unless set
+rem and is created when missing.
+rem The updater's exit status is passed through unchanged:
+rem   0     every file that was due is installed
+rem   3010  installed; a file in use is replaced when Windows restarts
+rem   1     some files could not be updated (the log names them)
+rem   2     no package, an unreadable package, or the log cannot be written
+rem   3     no installation of the program was found
+setlocal
+set "UPDATE=ledger-update.exe"
+if not defined OUP_LOG_DIR set "OUP_LOG_DIR=%ProgramData%\oupdate\logs"
+if not exist "%OUP_LOG_DIR%\" mkdir "%OUP_LOG_DIR%"
+rem start /wait waits for the (windowless) program and keeps its status.
+start "" /wait "%~dp0%UPDATE%" /S "/LOG=%OUP_LOG_DIR%\%UPDATE%.log" %*
+exit /b %ERRORLEVEL%
