@@ -1,6 +1,7 @@
 // Start-up: everything that happens before the user sees page 1.
 #include <chrono>
 
+#include "app/RestoreProgress.h"
 #include "app/Update.h"
 #include "app/UpdateLog.h"
 #include "common/Errors.h"
@@ -130,6 +131,8 @@ bool TUpdate::FindAndRestorePackage() {
     BackupFile1.OnError = [this](TBackupFile&, int32_t, const std::string& text) {
         restoreError_ = text;
     };
+    // A long restore gets a window with Cancel before the wizard can appear.
+    TRestoreProgress progress(BackupFile1, Services, CommandLine.Silent);
 
     const int64_t fileSize = Platform.QueryFileSize(CommandLine.ExePath);
     const bool appended = static_cast<int32_t>(fileSize) != static_cast<int32_t>(oup::GetImageEnd(Platform));
@@ -137,6 +140,7 @@ bool TUpdate::FindAndRestorePackage() {
     if (appended) {
         packageName_ = CommandLine.ExePath;
         Log("Package appended to " + packageName_);
+        progress.Start(ExtractFileName(packageName_));
         restored = oup::ExtractAppendedPackage(Platform, BackupFile1, CommandLine.ExePath, WorkDir);
     } else {
         packageName_ = CommandLine.PackagePath;
@@ -162,6 +166,7 @@ bool TUpdate::FindAndRestorePackage() {
             Services.Close();
             return false;
         }
+        progress.Start(ExtractFileName(packageName_));
         try {
             restored = BackupFile1.Restore(packageName_, WorkDir);
         } catch (const std::exception& e) {
@@ -169,6 +174,14 @@ bool TUpdate::FindAndRestorePackage() {
         }
     }
     BackupFile1.OnError = nullptr;
+    if (progress.Cancelled()) {
+        // The user's choice, not a failure: no message. Closing takes the
+        // work directory away with all the restore wrote, the cut file too.
+        Log("Restore cancelled");
+        exitCode_ = ecClosedEarly;
+        Services.Close();
+        return false;
+    }
     if (!restored) {
         // Never offer an update built from a partly extracted package.
         exitCode_ = ecNoPackage;
