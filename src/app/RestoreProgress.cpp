@@ -22,7 +22,8 @@ void TRestoreProgress::Start(const std::string& packageFileName) {
 }
 
 void TRestoreProgress::Progress(TPercentage percent, bool& goOn) {
-    if (quiet_ || !running_) return;
+    // After a Cancel the engine's closing call would still report 100.
+    if (quiet_ || !running_ || cancelled_) return;
     if (!shown_) {
         if (services_.TickCount() - started_ < kRestoreWindowDelayMs) return;
         shown_ = true;
