@@ -45,12 +45,18 @@ TRestoreWindow::TRestoreWindow(HINSTANCE instance, const TDpiScale& scale, HFONT
     if (!handle_)
         throw Exception("Could not create the window (error " + std::to_string(::GetLastError()) +
                         ")");
-    // A file name may hold "&": shown as it is, shortened in the middle when long.
-    CreateChild(instance, "STATIC", fileName, SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS,
-                kRestoreFileName, kFileNameId, font);
-    bar_ = CreateChild(instance, PROGRESS_CLASSA, "", PBS_SMOOTH, kRestoreBar, kBarId, font);
-    button_ = CreateChild(instance, "BUTTON", kRestoreCancelCaption,
-                          BS_DEFPUSHBUTTON | WS_TABSTOP, kRestoreCancel, IDCANCEL, font);
+    try {
+        // A file name may hold "&": shown as it is, shortened in the middle when long.
+        CreateChild(instance, "STATIC", fileName, SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS,
+                    kRestoreFileName, kFileNameId, font);
+        bar_ = CreateChild(instance, PROGRESS_CLASSA, "", PBS_SMOOTH, kRestoreBar, kBarId, font);
+        button_ = CreateChild(instance, "BUTTON", kRestoreCancelCaption,
+                              BS_DEFPUSHBUTTON | WS_TABSTOP, kRestoreCancel, IDCANCEL, font);
+    } catch (...) {
+        // No destructor runs for a half-made object: the window goes here.
+        ::DestroyWindow(handle_);
+        throw;
+    }
     ::SendMessageA(bar_, PBM_SETRANGE32, 0, 100);
 
     // The client area at the wizard's scale, whatever frame the system draws,
