@@ -72,12 +72,12 @@ TRestoreWindow::TRestoreWindow(HINSTANCE instance, const TDpiScale& scale, HFONT
     const int outerHeight = outer.bottom - outer.top + height - client.bottom;
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
-    ::GetMonitorInfoA(::MonitorFromWindow(nearWindow ? nearWindow : handle_,
-                                          MONITOR_DEFAULTTOPRIMARY),
-                      &monitor);
+    ::GetMonitorInfoA(
+        ::MonitorFromWindow(nearWindow ? nearWindow : handle_, MONITOR_DEFAULTTOPRIMARY), &monitor);
     const RECT& work = monitor.rcWork;
     const LONG left = work.left + (work.right - work.left - outerWidth) / 2;
-    const LONG top = std::max<LONG>(work.top, work.top + (work.bottom - work.top - outerHeight) / 2);
+    const LONG top =
+        std::max<LONG>(work.top, work.top + (work.bottom - work.top - outerHeight) / 2);
     ::SetWindowPos(handle_, nullptr, left, top, outerWidth, outerHeight,
                    SWP_NOZORDER | SWP_NOACTIVATE);
 
@@ -91,14 +91,13 @@ TRestoreWindow::~TRestoreWindow() {
     if (handle_) ::DestroyWindow(handle_);
 }
 
-HWND TRestoreWindow::CreateChild(HINSTANCE instance, const char* className,
-                                 const std::string& text, DWORD style, const TLayoutRect& bounds,
-                                 int id, HFONT font) {
+HWND TRestoreWindow::CreateChild(HINSTANCE instance, const char* className, const std::string& text,
+                                 DWORD style, const TLayoutRect& bounds, int id, HFONT font) {
     const RECT r = scale_.Rect(bounds);
-    const HWND child = ::CreateWindowExA(
-        0, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, r.left, r.top, r.right - r.left,
-        r.bottom - r.top, handle_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance,
-        nullptr);
+    const HWND child =
+        ::CreateWindowExA(0, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, r.left, r.top,
+                          r.right - r.left, r.bottom - r.top, handle_,
+                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
     if (!child)
         throw Exception("Could not create the window (error " + std::to_string(::GetLastError()) +
                         ")");
@@ -138,7 +137,8 @@ LRESULT CALLBACK TRestoreWindow::WindowProc(HWND window, UINT message, WPARAM wP
                                             LPARAM lParam) {
     TRestoreWindow* self = nullptr;
     if (message == WM_NCCREATE) {
-        self = static_cast<TRestoreWindow*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        self =
+            static_cast<TRestoreWindow*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
         ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
         self->handle_ = window;
     } else {
