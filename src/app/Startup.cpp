@@ -1,6 +1,7 @@
 // Start-up: everything that happens before the user sees page 1.
 #include <chrono>
 
+#include "app/RestoreProgress.h"
 #include "app/Update.h"
 #include "app/UpdateLog.h"
 #include "common/Errors.h"
@@ -130,6 +131,8 @@ bool TUpdate::FindAndRestorePackage() {
     BackupFile1.OnError = [this](TBackupFile&, int32_t, const std::string& text) {
         restoreError_ = text;
     };
+    // A long restore gets a window with Cancel before the wizard can appear.
+    TRestoreProgress progress(BackupFile1, Services, CommandLine.Silent);
 
     const std::optional<uint32_t> appendedAt = FindAppendedPackage(Platform, CommandLine.ExePath);
     bool restored = false;
@@ -140,6 +143,7 @@ bool TUpdate::FindAndRestorePackage() {
         // counts as a failed restore.
         const std::unique_ptr<TFileStream> file =
             Platform.OpenFile(CommandLine.ExePath, TOpenMode::ReadShared);
+        progress.Start(ExtractFileName(packageName_));
         try {
             file->SetPosition(*appendedAt);
             restored = BackupFile1.RestoreFromStream(file.get(), WorkDir);
@@ -170,6 +174,7 @@ bool TUpdate::FindAndRestorePackage() {
             Services.Close();
             return false;
         }
+        progress.Start(ExtractFileName(packageName_));
         try {
             restored = BackupFile1.Restore(packageName_, WorkDir);
         } catch (const std::exception& e) {
@@ -177,6 +182,14 @@ bool TUpdate::FindAndRestorePackage() {
         }
     }
     BackupFile1.OnError = nullptr;
+    if (progress.Cancelled()) {
+        // The user's choice, not a failure: no message. Closing takes the
+        // work directory away with all the restore wrote, the cut file too.
+        Log("Restore cancelled");
+        exitCode_ = ecClosedEarly;
+        Services.Close();
+        return false;
+    }
     if (!restored) {
         // Never offer an update built from a partly extracted package.
         exitCode_ = ecNoPackage;

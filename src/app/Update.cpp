@@ -1,11 +1,19 @@
 // The wizard's pages, buttons and closing.
 #include "app/Update.h"
 
+#include <chrono>
+
 #include "app/UpdateLog.h"
 #include "common/Errors.h"
 #include "controls/FileLbl.h"
 
 namespace oup {
+
+int64_t TFormServices::TickCount() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 TUpdate::TUpdate(TPlatform& platform, TFormServices& services, const TWizardControls& controls,
                  TCommandLine commandLine)

@@ -89,6 +89,20 @@ public:
     virtual void ProcessPaintMessages() = 0;
     // Closes the window; the form then calls TUpdate::FormClose.
     virtual void Close() = 0;
+
+    // The small window over a long start-up restore (app/RestoreProgress.h):
+    // the package's file name, a progress bar and Cancel. Services without
+    // windows show nothing, and nothing there can cancel.
+    virtual void ShowRestoreWindow(const std::string& /*packageFileName*/) {}
+    virtual void SetRestorePercent(int /*percent*/) {}
+    // Whether the user asked the restore to stop: Cancel, Esc, or a close
+    // of the window.
+    virtual bool RestoreCancelRequested() { return false; }
+    // The restore is over. The window may stay until the wizard is on
+    // screen, so that Windows keeps the wizard in front.
+    virtual void EndRestoreWindow() {}
+    // Milliseconds on a clock that never goes back, for delays.
+    virtual int64_t TickCount();
 };
 
 // The program's exit status.

@@ -45,6 +45,15 @@ public:
         ++Closes;
         if (OnClose) OnClose();
     }
+    void ShowRestoreWindow(const std::string& packageFileName) override {
+        RestoreWindows.push_back(packageFileName);
+        RestoreWindowOpen = true;
+        RestoreShownAt = Now;
+    }
+    void SetRestorePercent(int percent) override { RestorePercent = percent; }
+    bool RestoreCancelRequested() override { return RestoreWindowOpen && CancelRestore; }
+    void EndRestoreWindow() override { RestoreWindowOpen = false; }
+    int64_t TickCount() override { return Now; }
 
     std::vector<TMessageRecord> Messages;
     TMsgResult MessageAnswer = TMsgResult::Ok;
@@ -55,6 +64,12 @@ public:
     std::function<void()> OnPump;   // runs inside ProcessMessages (a click, a close)
     std::function<void()> OnPaintPump;  // runs inside ProcessPaintMessages (the update run)
     std::function<void()> OnClose;  // set by TFakeWizard: runs FormClose
+    std::vector<std::string> RestoreWindows;  // file name of each window shown
+    bool RestoreWindowOpen = false;
+    int64_t RestoreShownAt = -1;
+    int RestorePercent = -1;
+    bool CancelRestore = false;  // Cancel pressed in the restore window
+    int64_t Now = 0;             // the clock, in milliseconds; tests move it
 };
 
 // The controls in their layout state, a TUpdate over them, and the machine.

@@ -230,6 +230,7 @@ bool TUpdateForm::Show(int showCommand) {
     showing_ = false;
     if (closeRequested_) {
         // Start-up gave up (no package, a broken one): the wizard is never shown.
+        restoreWindow_.reset();
         if (!RequestClose() && handle_) ::PostMessageA(handle_, WM_CLOSE, 0, 0);
         return false;
     }
@@ -237,6 +238,9 @@ bool TUpdateForm::Show(int showCommand) {
     ::ShowWindow(handle_, showCommand);
     ::UpdateWindow(handle_);
     ::SetForegroundWindow(handle_);
+    // Only now that the wizard is on screen: a window that appears after its
+    // predecessor has vanished may open behind other programs' windows.
+    restoreWindow_.reset();
     FixFocus();
     return true;
 }
@@ -622,6 +626,7 @@ void TUpdateForm::ProcessMessages() {
             ::PostQuitMessage(static_cast<int>(message.wParam));
             return;
         }
+        if (restoreWindow_ && restoreWindow_->PreTranslateMessage(message)) continue;
         if (PreTranslateMessage(message)) continue;
         ::TranslateMessage(&message);
         ::DispatchMessageA(&message);
@@ -678,6 +683,37 @@ void TUpdateForm::Close() {
         return;
     }
     if (handle_) ::PostMessageA(handle_, WM_CLOSE, 0, 0);
+}
+
+// --- the window over a long start-up restore ---
+
+void TUpdateForm::ShowRestoreWindow(const std::string& packageFileName) {
+    try {
+        restoreWindow_ = std::make_unique<TRestoreWindow>(instance_, scale_, Font(TFontKind::Normal),
+                                                          packageFileName, handle_);
+    } catch (const std::exception&) {
+        // Only a sign of life: without it the restore goes on all the same.
+        restoreWindow_.reset();
+    }
+}
+
+void TUpdateForm::SetRestorePercent(int percent) {
+    if (restoreWindow_) restoreWindow_->SetPercent(percent);
+}
+
+bool TUpdateForm::RestoreCancelRequested() {
+    return restoreWindow_ && restoreWindow_->CancelRequested();
+}
+
+void TUpdateForm::EndRestoreWindow() {
+    if (!restoreWindow_) return;
+    restoreWindow_->Finish();
+    // During start-up Show takes it away once the wizard is on screen.
+    if (!showing_) restoreWindow_.reset();
+}
+
+int64_t TUpdateForm::TickCount() {
+    return options_.Clock ? options_.Clock() : TFormServices::TickCount();
 }
 
 }  // namespace oup::win32

@@ -12,6 +12,7 @@
 #include "app/win32/FormControls.h"
 #include "app/win32/FormLayout.h"
 #include "app/win32/GdiHandles.h"
+#include "app/win32/RestoreWindow.h"
 #include "app/win32/WinControls.h"
 #include "platform/win32/WinApi.h"
 
@@ -28,6 +29,8 @@ struct TFormOptions {
     std::function<bool(const std::string& initialDir, std::string& fileName)> OpenDialogHook;
     // Whether destroying the window ends the message loop.
     bool QuitOnDestroy = true;
+    // Stands in for the clock of TFormServices::TickCount (milliseconds).
+    std::function<int64_t()> Clock;
 };
 
 class TUpdateForm final : public TFormServices, private TControlHost {
@@ -79,6 +82,13 @@ public:
     void SetCursor(TCursorKind cursor) override;
     void ProcessPaintMessages() override;
     void Close() override;
+    void ShowRestoreWindow(const std::string& packageFileName) override;
+    void SetRestorePercent(int percent) override;
+    bool RestoreCancelRequested() override;
+    void EndRestoreWindow() override;
+    int64_t TickCount() override;
+    // The window over a long start-up restore, while it is there.
+    TRestoreWindow* RestoreWindow() { return restoreWindow_.get(); }
 
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -132,6 +142,8 @@ private:
     TBrush formBrush_;
     TMemoryDC measureDC_;
     TModule shell32_;  // holds the stock animation clips
+    // Uses the fonts above, so it goes before them.
+    std::unique_ptr<TRestoreWindow> restoreWindow_;
 
     TFormControls controls_;
     // Declared after the controls it points at, so it goes first.

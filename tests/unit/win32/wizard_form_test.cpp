@@ -9,6 +9,7 @@
 
 #include <commctrl.h>
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -92,6 +93,7 @@ protected:
         TFormOptions options;
         options.Dpi = dpi;
         options.QuitOnDestroy = false;
+        options.Clock = clock;
         options.MessageBoxHook = [this](const std::string& text, const std::string& caption,
                                         UINT type) {
             boxes.push_back({text, caption, type});
@@ -211,6 +213,7 @@ protected:
     std::vector<TBoxRecord> boxes;
     std::vector<std::string> dialogDirs;
     std::string dialogAnswer;
+    std::function<int64_t()> clock;
 };
 
 void ExpectRect(const RECT& r, int left, int top, int width, int height, const std::string& what) {
@@ -578,6 +581,109 @@ TEST_F(WizardForm, StartUpShowsPageOneWithTheNotes) {
     EXPECT_FALSE(Control("StartKnapp").Visible());
     EXPECT_EQ(WindowText(Handle("NesteKnapp")), "&Next >>");
     EXPECT_EQ(FocusName(), "NesteKnapp");
+}
+
+// --- the window over a long start-up restore ---
+
+// Watches the windows the thread creates and destroys (a CBT hook): what the
+// restore window showed when it went, and whether the wizard was on screen
+// by then. Can post a message to the restore window as it is made.
+class TRestoreWindowWatch {
+public:
+    explicit TRestoreWindowWatch(HWND wizard) : wizard_(wizard) {
+        current_ = this;
+        hook_ = ::SetWindowsHookExA(WH_CBT, Hook, nullptr, ::GetCurrentThreadId());
+    }
+    ~TRestoreWindowWatch() {
+        ::UnhookWindowsHookEx(hook_);
+        current_ = nullptr;
+    }
+
+    UINT PostOnCreate = 0;
+    WPARAM PostWParam = 0;
+    int Created = 0;
+    std::string Caption, FileName;
+    RECT Client{};
+    int Percent = -1;
+    bool WizardVisibleAtDestroy = false;
+
+private:
+    static bool IsRestoreWindow(HWND window) {
+        char name[64] = {};
+        ::GetClassNameA(window, name, sizeof name);
+        return std::string(name) == "OstrelUpdateRestore";
+    }
+    static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+        TRestoreWindowWatch* self = current_;
+        const HWND window = reinterpret_cast<HWND>(wParam);
+        if (self && code == HCBT_CREATEWND && IsRestoreWindow(window)) {
+            ++self->Created;
+            if (self->PostOnCreate) ::PostMessageA(window, self->PostOnCreate, self->PostWParam, 0);
+        } else if (self && code == HCBT_DESTROYWND && IsRestoreWindow(window)) {
+            char text[256] = {};
+            ::GetWindowTextA(window, text, sizeof text);
+            self->Caption = text;
+            ::GetDlgItemTextA(window, 201, text, sizeof text);
+            self->FileName = text;
+            ::GetClientRect(window, &self->Client);
+            self->Percent = static_cast<int>(
+                ::SendMessageA(::GetDlgItem(window, 202), PBM_GETPOS, 0, 0));
+            self->WizardVisibleAtDestroy = ::IsWindowVisible(self->wizard_) != FALSE;
+        }
+        return ::CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+
+    static inline TRestoreWindowWatch* current_ = nullptr;
+    HWND wizard_;
+    HHOOK hook_;
+};
+
+TEST_F(WizardForm, ALongRestoreShowsItsWindowUntilTheWizardIsOnScreen) {
+    WritePackage("C:\\pkg\\ledger.oup", "What is new");
+    int64_t now = 0;
+    clock = [&now] { return now += 100; };  // every look at the clock takes 100 ms
+    Make(144, {"C:\\oupdate.exe", "C:\\pkg\\ledger.oup"});
+    TRestoreWindowWatch watch(form->Handle());
+    ASSERT_TRUE(form->Show());
+
+    EXPECT_EQ(watch.Created, 1);
+    EXPECT_EQ(watch.Caption, "Ostrel Update");
+    EXPECT_EQ(watch.FileName, "ledger.oup");
+    EXPECT_EQ(watch.Client.right, 540);  // 360 x 103 at 96 dpi
+    EXPECT_EQ(watch.Client.bottom, 155);
+    EXPECT_EQ(watch.Percent, 100);
+    EXPECT_TRUE(watch.WizardVisibleAtDestroy);
+    EXPECT_EQ(form->RestoreWindow(), nullptr);
+}
+
+TEST_F(WizardForm, EscCancelOrACloseOfTheRestoreWindowEndsWithoutTheWizard) {
+    const struct {
+        UINT message;
+        WPARAM wParam;
+    } inputs[] = {
+        {WM_KEYDOWN, VK_ESCAPE},
+        {WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED)},
+        {WM_CLOSE, 0},  // Alt+F4, the close box
+    };
+    for (const auto& input : inputs) {
+        SCOPED_TRACE(input.message);
+        WritePackage("C:\\pkg\\ledger.oup", "What is new");
+        int64_t now = 0;
+        clock = [&now] { return now += 100; };
+        Make(96, {"C:\\oupdate.exe", "C:\\pkg\\ledger.oup"});
+        TRestoreWindowWatch watch(form->Handle());
+        watch.PostOnCreate = input.message;
+        watch.PostWParam = input.wParam;
+        EXPECT_FALSE(form->Show());
+
+        EXPECT_EQ(watch.Created, 1);
+        EXPECT_LT(watch.Percent, 100);
+        EXPECT_FALSE(watch.WizardVisibleAtDestroy);
+        EXPECT_TRUE(form->Destroyed());
+        EXPECT_TRUE(boxes.empty());
+        EXPECT_EQ(form->Update().ExitCode(), ecClosedEarly);
+        form.reset();
+    }
 }
 
 }  // namespace
