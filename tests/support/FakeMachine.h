@@ -4,8 +4,10 @@
 // few lines and inspects it afterwards.
 #pragma once
 #include <cstdint>
+#include <condition_variable>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -35,6 +37,20 @@ public:
     // then fails, whether the target is new or not (a nearly full disk).
     void SetDiskSpace(char drive, size_t bytes);
 
+    // This directory's name lies outside the ANSI code page and it has no
+    // short name (8.3 names off): a listing shows it, but nothing reaches it.
+    void SetNoAnsiName(const std::string& path);
+    // Paths (and search patterns) of this many characters or more are not
+    // found, as MAX_PATH does to the A calls; 0 for no limit.
+    size_t PathLimit = 0;
+
+    // --- a slow share: listings that wait ---
+    // Listings of this directory wait until ReleaseListings.
+    void HoldListings(const std::string& dir);
+    void ReleaseListings();
+    int ListingsHeld() const;    // waiting in a hold right now
+    int CallsInProgress() const;  // listings and directory searches running right now
+
     // --- inspecting it ---
     bool Exists(const std::string& path) const;
     std::string Content(const std::string& path) const;  // throws when missing
@@ -56,6 +72,7 @@ public:
     // --- TPlatform ---
     bool FindFiles(const std::string& pattern,
                    const std::function<bool(const TSearchRec&)>& onEntry) override;
+    bool ListDirectory(const std::string& dir, std::vector<TDirEntry>& entries) override;
     std::unique_ptr<TFileStream> OpenFile(const std::string& path, TOpenMode mode) override;
     uint32_t GetAttributes(const std::string& path) override;
     bool CreateDir(const std::string& path) override;
@@ -84,6 +101,7 @@ public:
         uint32_t Attr = 0;
         std::shared_ptr<TData> Data;  // files only
         bool Locked = false;
+        bool NoAnsiName = false;
     };
 
 private:
@@ -99,6 +117,15 @@ private:
     std::map<char, size_t> diskSpace_;  // by upper-case drive letter
     std::vector<std::string> resources_;
     int openFiles_ = 0;
+
+    // FindFiles, ListDirectory and GetAttributes run on the search's pool
+    // too; building and inspecting the machine happen while no search runs.
+    mutable std::mutex mutex_;
+    mutable std::mutex holdMutex_;
+    std::condition_variable holdCv_;
+    std::set<std::string> held_;  // keys of directories whose listings wait
+    int heldNow_ = 0, callsNow_ = 0;
+    bool TooLong(const std::string& path) const { return PathLimit && path.size() >= PathLimit; }
 };
 
 }  // namespace oup::test
