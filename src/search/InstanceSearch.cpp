@@ -1,5 +1,6 @@
 #include "search/InstanceSearch.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -21,6 +22,8 @@ constexpr auto kPollInterval = 20ms;
 // finishes one takes the next without sleeping in between, and the caller
 // mostly finds the result it needs ready.
 constexpr int kAheadPerWorker = 8;
+// Looks at a result not yet there before waiting for it.
+constexpr int kSpins = 64;
 // The path display at about 30 pictures a second.
 constexpr auto kDisplayInterval = 33ms;
 
@@ -92,7 +95,7 @@ struct TLevel {
 struct TJob {
     std::string Path;
     uint8_t What = 0;
-    bool Done = false;
+    std::atomic<bool> Done{false};
     bool Instance = false;
     // After the listing: the subdirectories to walk, in the listing's order.
     std::vector<TDirEntry> Subdirs;
@@ -187,9 +190,23 @@ private:
     bool Drain() {
         while (!cur_.Queue.empty()) {
             while (!cur_.Queue.empty()) {
+                // Refilled by halves: the threads get listings in batches,
+                // not one wake-up for each.
                 const size_t window = jobs_.size();
-                for (; submitted_ < cur_.Queue.size() && submitted_ < window; ++submitted_)
-                    Submit(cur_.Queue[submitted_], jobs_[(taken_ + submitted_) % window]);
+                if (submitted_ * 2 <= window) {
+                    uint64_t batch = 0;
+                    for (; submitted_ < cur_.Queue.size() && submitted_ < window; ++submitted_) {
+                        TJob& job = jobs_[(taken_ + submitted_) % window];
+                        if (!Prepare(cur_.Queue[submitted_], job)) continue;
+                        if (workers_ > 0) {
+                            workItems_[(published_.load() + batch++) % window] = &job;
+                        } else {
+                            Execute(job);
+                            job.Done.store(true);
+                        }
+                    }
+                    if (batch) Publish(batch);
+                }
                 if (Stop()) return false;
                 TJob* job = Await();
                 if (!job) return false;
@@ -204,7 +221,8 @@ private:
         return true;
     }
 
-    void Submit(const TQueued& entry, TJob& job) {
+    // Fills in a place of the window; whether the platform is to be asked.
+    bool Prepare(const TQueued& entry, TJob& job) {
         const char* name = cur_.Names.At(entry.Name);
         if (entry.What & qWhole) {
             job.Path.assign(name);
@@ -214,44 +232,61 @@ private:
             job.Path += name;
         }
         job.What = entry.What;
-        job.Done = false;
         job.Instance = false;
         job.Error = nullptr;
         job.Subdirs.clear();
-        if (!(entry.What & (qList | qTest))) {
-            job.Done = true;  // a kept answer: nothing to ask the platform
+        // A kept answer needs nothing of the platform.
+        const bool ask = entry.What & (qList | qTest);
+        job.Done.store(!ask, std::memory_order_relaxed);
+        return ask;
+    }
+
+    // Hands the batch just put into workItems_ to the threads, starting
+    // threads as they are needed (a small tree needs few).
+    void Publish(uint64_t batch) {
+        const uint64_t published = published_.load() + batch;
+        published_.store(published);
+        const uint64_t unclaimed = published - claimed_.load();
+        for (uint64_t waiting = static_cast<uint64_t>(idle_.load());
+             waiting < unclaimed && threads_.size() < static_cast<size_t>(workers_); ++waiting)
+            if (!StartWorker()) break;
+        if (threads_.empty()) {
+            // No thread could be had at all: list here, from now on.
+            for (uint64_t w = claimed_.load(); w < published; ++w) {
+                TJob& job = *workItems_[w % workItems_.size()];
+                Execute(job);
+                job.Done.store(true);
+            }
+            claimed_.store(published);
+            workers_ = 0;
             return;
         }
-        if (workers_ > 0) {
-            bool grow = false;
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                pending_.push_back(&job);
-                // A thread more only when none is free: a small tree needs few.
-                grow = pending_.size() > idle_ && threads_.size() < static_cast<size_t>(workers_);
-            }
-            if (!grow || !StartWorker()) workCv_.notify_one();
-            if (!threads_.empty()) return;
+        if (idle_.load() > 0) {
             std::lock_guard<std::mutex> lock(mutex_);
-            pending_.clear();  // no thread could be had at all: list here
-            workers_ = 0;
+            workCv_.notify_all();
         }
-        Execute(job);
-        job.Done = true;
     }
 
     // The result at the front of the queue; null when Poll stopped the
     // search while waiting for it.
     TJob* Await() {
         TJob& job = jobs_[taken_ % jobs_.size()];
-        if (workers_ == 0) return &job;
+        // A local disk answers in microseconds: a few looks cost less than
+        // going to sleep and being woken.
+        for (int i = 0; i < kSpins && !job.Done.load(std::memory_order_acquire); ++i)
+            std::this_thread::yield();
+        if (job.Done.load()) return &job;
         std::unique_lock<std::mutex> lock(mutex_);
-        while (!doneCv_.wait_for(lock, kPollInterval, [&] { return job.Done; })) {
+        uiWaiting_.store(true);
+        while (!doneCv_.wait_for(lock, kPollInterval, [&] { return job.Done.load(); })) {
+            uiWaiting_.store(false);
             lock.unlock();
             Display(job.Path);  // the directory a slow share is holding up
             if (Stop()) return nullptr;
             lock.lock();
+            uiWaiting_.store(true);
         }
+        uiWaiting_.store(false);
         return &job;
     }
 
@@ -342,26 +377,34 @@ private:
         }
     }
 
+    // A pool thread: claims the published listings one after the other,
+    // and sleeps only when there is none.
     void Work() {
-        std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            ++idle_;
-            workCv_.wait(lock, [&] { return stopping_ || !pending_.empty(); });
-            --idle_;
-            if (pending_.empty()) return;
-            TJob* job = pending_.front();
-            pending_.pop_front();
-            ++running_;
-            lock.unlock();
-            try {
-                Execute(*job);
-            } catch (...) {
-                job->Error = std::current_exception();
+            uint64_t w = claimed_.load();
+            if (w < published_.load()) {
+                if (!claimed_.compare_exchange_weak(w, w + 1)) continue;
+                TJob& job = *workItems_[w % workItems_.size()];
+                if (!cancelled_.load()) {
+                    try {
+                        Execute(job);
+                    } catch (...) {
+                        job.Error = std::current_exception();
+                    }
+                }
+                job.Done.store(true);
+                finished_.fetch_add(1);
+                if (uiWaiting_.load()) {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    doneCv_.notify_one();
+                }
+                continue;
             }
-            lock.lock();
-            job->Done = true;
-            --running_;
-            doneCv_.notify_one();
+            std::unique_lock<std::mutex> lock(mutex_);
+            idle_.fetch_add(1);
+            workCv_.wait(lock, [&] { return stopping_ || claimed_.load() < published_.load(); });
+            idle_.fetch_sub(1);
+            if (stopping_ && claimed_.load() >= published_.load()) return;
         }
     }
 
@@ -370,11 +413,13 @@ private:
     // flowing meanwhile, and joins the pool.
     void StopPool() {
         if (threads_.empty()) return;
+        cancelled_.store(true);
         std::unique_lock<std::mutex> lock(mutex_);
         stopping_ = true;
-        pending_.clear();
         workCv_.notify_all();
-        while (!doneCv_.wait_for(lock, kPollInterval, [&] { return running_ == 0; })) {
+        uiWaiting_.store(true);
+        while (!doneCv_.wait_for(lock, kPollInterval,
+                                 [&] { return finished_.load() >= published_.load(); })) {
             lock.unlock();
             try {
                 if (s_.Poll) s_.Poll();
@@ -383,6 +428,7 @@ private:
             }
             lock.lock();
         }
+        uiWaiting_.store(false);
         lock.unlock();
         for (std::thread& t : threads_) t.join();
         threads_.clear();
@@ -402,11 +448,16 @@ private:
     uint64_t taken_ = 0;    // entries taken in all
 
     std::vector<TJob> jobs_;  // the window, by queue position
-    std::mutex mutex_;
+    // The listings handed to the pool, in order: those below published_ may
+    // be claimed, those below claimed_ have been. Sequentially consistent
+    // throughout, so that a thread going to sleep and the caller handing out
+    // work (or waiting for a result) always see one another.
+    std::vector<TJob*> workItems_ = std::vector<TJob*>(jobs_.size());
+    std::atomic<uint64_t> published_{0}, claimed_{0}, finished_{0};
+    std::atomic<int> idle_{0};  // threads asleep for want of work
+    std::atomic<bool> cancelled_{false}, uiWaiting_{false};
+    std::mutex mutex_;  // for the sleeps, and stopping_
     std::condition_variable workCv_, doneCv_;
-    std::deque<TJob*> pending_;
-    int running_ = 0;
-    size_t idle_ = 0;  // threads waiting for a listing to do
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 
