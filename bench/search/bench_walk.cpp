@@ -97,7 +97,8 @@ public:
         if (slash == std::string::npos) return false;
         const std::string mask = pattern.substr(slash + 1);
         std::vector<TDirEntry> entries;
-        if (!ListDirectory(pattern.substr(0, slash), entries)) return false;
+        // This tree's own listing, not a subclass's: one round trip per search.
+        if (!TGeneratedTree::ListDirectory(pattern.substr(0, slash), entries)) return false;
         bool any = false;
         for (const TDirEntry& e : entries) {
             if (!oup::MatchesMask(e.Name, mask)) continue;
@@ -164,14 +165,32 @@ class TSlowShare : public TGeneratedTree {
 public:
     using TGeneratedTree::TGeneratedTree;
     bool ListDirectory(const std::string& dir, std::vector<TDirEntry>& entries) override {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        RoundTrip();
         return TGeneratedTree::ListDirectory(dir, entries);
     }
     bool FindFiles(const std::string& pattern,
                    const std::function<bool(const TSearchRec&)>& onEntry) override {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        RoundTrip();
         return TGeneratedTree::FindFiles(pattern, onEntry);
     }
+    // The round trips since the last call, and how long one took on average
+    // (a sleep of 1 ms takes somewhat longer).
+    std::string Trips() {
+        const long long calls = calls_.exchange(0), ns = waited_.exchange(0);
+        char text[80];
+        std::snprintf(text, sizeof text, "%lld round trips of %.2f ms", calls,
+                      calls ? ns / 1e6 / calls : 0.0);
+        return text;
+    }
+
+private:
+    void RoundTrip() {
+        const auto start = Clock::now();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        waited_ += std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+        ++calls_;
+    }
+    std::atomic<long long> calls_{0}, waited_{0};
 };
 
 oup::TInstanceSearchSetup Setup(int workers) {
@@ -214,8 +233,8 @@ int Latency(int depth) {
     auto start = Clock::now();
     const std::vector<std::string> plain = oup::test::TReferenceSearch(share, Setup(0)).Run({kRoot});
     const double a = Since(start);
-    std::printf("  (a) plain walk, one at a time: %8.2f s  %8.0f dirs/s  %zu found\n", a, dirs / a,
-                plain.size());
+    std::printf("  (a) plain walk, one at a time: %8.2f s  %8.0f dirs/s  %zu found; %s\n", a,
+                dirs / a, plain.size(), share.Trips().c_str());
     std::fflush(stdout);
 
     std::vector<std::string> found;
@@ -224,8 +243,8 @@ int Latency(int depth) {
     start = Clock::now();
     search.Run({kRoot});
     const double b = Since(start);
-    std::printf("  (b) this search, 8 in flight:  %8.2f s  %8.0f dirs/s  %zu found\n", b, dirs / b,
-                found.size());
+    std::printf("  (b) this search, 8 in flight:  %8.2f s  %8.0f dirs/s  %zu found; %s\n", b,
+                dirs / b, found.size(), share.Trips().c_str());
     std::printf("  ratio a/b: %.1f; hits %s\n", a / b,
                 found == plain ? "the same, in the same order" : "DIFFER");
     return found == plain && !found.empty() ? 0 : 1;
