@@ -6,6 +6,8 @@
 # Layers, in order, each run even when an earlier one failed:
 #   0. layers   includes point down only (scripts/check-layers.sh)
 #   1. host     Linux build (ASan/UBSan) and its unit tests (ctest)
+#   1b. tsan    the search's tests once more under ThreadSanitizer (its pool
+#               of listing threads; AddressSanitizer does not see races)
 #   2. windows  32-bit Windows build and the same unit tests under Wine (ctest)
 #   3. pe       oupdate.exe is a PE32 GUI program for Intel 80386, stripped,
 #               importing only DLLs that Windows ships
@@ -29,8 +31,8 @@
 #   DISPLAY          a private Xvfb screen started for this run (1280x1024x24);
 #                    a script may still start its own with xvfb-run -a
 #
-# Overrides: OUP_BUILD_HOST, OUP_BUILD_WIN (build directories, default
-# build/host and build/windows), OUP_FUZZ_SECONDS (default 60, 0 skips fuzzing),
+# Overrides: OUP_BUILD_HOST, OUP_BUILD_WIN, OUP_BUILD_TSAN (build directories,
+# default build/host, build/windows and build/tsan), OUP_FUZZ_SECONDS (default 60, 0 skips fuzzing),
 # OUP_SKIP_SETUP=1 (do not run scripts/setup.sh).
 set -uo pipefail
 
@@ -162,6 +164,25 @@ if "$root/scripts/check-layers.sh"; then passed=$((passed + 1)); else fail "laye
 # --- 1. host ------------------------------------------------------------------
 step "host build and unit tests"
 if build host host "$OUP_BUILD_HOST"; then run_ctest host "$OUP_BUILD_HOST"; fi
+
+# --- 1b. the search under ThreadSanitizer -------------------------------------
+# Only the test program is built, and only the search's tests run.
+step "search tests under ThreadSanitizer"
+tsan_build=${OUP_BUILD_TSAN:-$root/build/tsan}
+if { cmake --preset tsan -B "$tsan_build" &&
+  cmake --build "$tsan_build" -j2 --target oupdate_tests; } >"$logs/tsan-build.log" 2>&1; then
+  tsan_status=0
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" timeout 900 \
+    "$tsan_build/tests/oupdate_tests" --gtest_filter='Search.*:SearchPage.*' >"$logs/tsan-test.log" 2>&1 ||
+    tsan_status=$?
+  if [ "$tsan_status" -ne 0 ]; then cat "$logs/tsan-test.log"; else
+    grep -E '\[==========\] [0-9]+ tests? from|\[  PASSED  \]|\[  FAILED  \]' "$logs/tsan-test.log"
+  fi
+  count_ctest_log "$logs/tsan-test.log" tsan "$tsan_status"
+else
+  tail -n 60 "$logs/tsan-build.log"
+  fail "tsan: build"
+fi
 
 # --- 2. windows -----------------------------------------------------------------
 step "windows build and unit tests under Wine"

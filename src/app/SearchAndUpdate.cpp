@@ -36,13 +36,18 @@ void TUpdate::StartKnappClick() {
         Controls.Liste->AddItem(dir, true);
         Log("Found " + dir);
     };
+    search.OnNameNotRepresentable = [this](const std::string& dir) {
+        Log("Skipped " + dir + ": name not representable");
+    };
     TFileLabel& pathLabel = c.filelabel1->Label();
     search.OnDirectory = [&](const std::string& dir) {
         pathLabel.SetFileName(dir);
         Controls.filelabel1->Repaint();
     };
     // Cancel (or a close) runs inside the pump and has already put page 2
-    // and the cursor back when the search sees the flag.
+    // and the cursor back when the search sees the flag. The search returns
+    // once its listings in flight are done, pumping meanwhile; a close
+    // asked for until then waits for it (see CloseQuery).
     search.Poll = [this] {
         Services.ProcessMessages();
         return CancelRequested;

@@ -4,6 +4,17 @@
 
 namespace oup {
 
+bool TPlatform::ListDirectory(const std::string& dir, std::vector<TDirEntry>& entries) {
+    entries.clear();
+    // "*.*" matches "." in every directory but a root: an empty root lists
+    // nothing, which is no failure.
+    FindFiles(dir + "\\*.*", [&](const TSearchRec& r) {
+        entries.push_back({r.Name, r.Attr, false});
+        return true;
+    });
+    return !entries.empty() || DirectoryExists(dir);
+}
+
 bool TPlatform::FileExists(const std::string& path) {
     const uint32_t a = GetAttributes(path);
     return a != kInvalidAttributes && !(a & faDirectory);

@@ -61,6 +61,17 @@ enum : uint32_t {
 };
 inline constexpr uint32_t kErrorNotSupported = 50;  // what a platform cannot do at all
 
+// One entry of a directory listing made for a walk: the name and the
+// attributes, without the size and time that FindFiles fills in.
+struct TDirEntry {
+    std::string Name;
+    uint32_t Attr = 0;
+    // The name has no form in the ANSI code page, not even a short one: Name
+    // shows it for a message only ('?' for what does not convert) and cannot
+    // reach the entry.
+    bool Unrepresentable = false;
+};
+
 // How a file is opened. Share modes name what others may still do.
 enum class TOpenMode {
     ReadShared,       // read; others may read and write
@@ -79,6 +90,14 @@ public:
     // anything matched. The search is always closed on return.
     virtual bool FindFiles(const std::string& pattern,
                            const std::function<bool(const TSearchRec&)>& onEntry) = 0;
+
+    // Every entry of a directory ("." and ".." where the platform lists
+    // them), into entries; false when the directory cannot be listed. Names
+    // and attributes only, so it can skip what FindFiles must fill in.
+    virtual bool ListDirectory(const std::string& dir, std::vector<TDirEntry>& entries);
+
+    // FindFiles and ListDirectory may be called from several threads at
+    // once (the search lists directories on a pool); nothing else may.
 
     // Opens a file; raises EFOpenError ("Cannot open file "%s". %s") on failure.
     virtual std::unique_ptr<TFileStream> OpenFile(const std::string& path, TOpenMode mode) = 0;

@@ -202,17 +202,97 @@ std::vector<std::string> TFakeMachine::AllPaths() const {
     return out;
 }
 
+namespace {
+// Counts a call as in progress for as long as it runs.
+class TCallCount {
+public:
+    TCallCount(std::mutex& mutex, int& count) : mutex_(mutex), count_(count) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++count_;
+    }
+    ~TCallCount() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        --count_;
+    }
+
+private:
+    std::mutex& mutex_;
+    int& count_;
+};
+}  // namespace
+
+void TFakeMachine::SetNoAnsiName(const std::string& path) {
+    if (TNode* n = Find(path)) n->NoAnsiName = true;
+}
+
+void TFakeMachine::HoldListings(const std::string& dir) {
+    std::lock_guard<std::mutex> lock(holdMutex_);
+    held_.insert(Key(dir));
+}
+
+void TFakeMachine::ReleaseListings() {
+    {
+        std::lock_guard<std::mutex> lock(holdMutex_);
+        held_.clear();
+    }
+    holdCv_.notify_all();
+}
+
+int TFakeMachine::ListingsHeld() const {
+    std::lock_guard<std::mutex> lock(holdMutex_);
+    return heldNow_;
+}
+
+int TFakeMachine::CallsInProgress() const {
+    std::lock_guard<std::mutex> lock(holdMutex_);
+    return callsNow_;
+}
+
+bool TFakeMachine::ListDirectory(const std::string& dir, std::vector<TDirEntry>& entries) {
+    TCallCount call(holdMutex_, callsNow_);
+    entries.clear();
+    const std::string dirKey = Key(dir);
+    {
+        std::unique_lock<std::mutex> lock(holdMutex_);
+        if (held_.count(dirKey)) {
+            ++heldNow_;
+            holdCv_.wait(lock, [&] { return !held_.count(dirKey); });
+            --heldNow_;
+        }
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    Listings.push_back(dir);
+    auto node = nodes_.find(dirKey);
+    if (TooLong(dir + "\\*.*") || node == nodes_.end() || !(node->second.Attr & faDirectory))
+        return false;
+    // Windows lists "." and ".." first in every directory but a root.
+    if (dirKey.size() > 2) entries.insert(entries.end(), {{".", faDirectory}, {"..", faDirectory}});
+    const std::string prefix = dirKey + "\\";
+    for (auto it = nodes_.lower_bound(prefix);
+         it != nodes_.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
+        if (it->first.find('\\', prefix.size()) != std::string::npos) continue;
+        const TNode& n = it->second;
+        TDirEntry entry{n.Path.substr(n.Path.find_last_of("\\/") + 1), n.Attr, n.NoAnsiName};
+        if (n.NoAnsiName) entry.Name = std::string(entry.Name.size(), '?');
+        entries.push_back(std::move(entry));
+    }
+    return true;
+}
+
 bool TFakeMachine::FindFiles(const std::string& pattern,
                              const std::function<bool(const TSearchRec&)>& onEntry) {
+    TCallCount call(holdMutex_, callsNow_);
     std::string norm = pattern;
     std::replace(norm.begin(), norm.end(), '/', '\\');
     const size_t p = norm.rfind('\\');
     if (p == std::string::npos) return false;
     const std::string dirKey = Key(norm.substr(0, p));
     const std::string mask = norm.substr(p + 1);
+    std::unique_lock<std::mutex> lock(mutex_);
     if (mask == "*.*") Listings.push_back(norm.substr(0, p));
     auto dir = nodes_.find(dirKey);
-    if (dir == nodes_.end() || !(dir->second.Attr & faDirectory) || mask.empty()) return false;
+    if (dir == nodes_.end() || !(dir->second.Attr & faDirectory) || mask.empty() || TooLong(norm))
+        return false;
 
     // Snapshot the matches first: a callback may change the machine.
     std::vector<TSearchRec> matches;
@@ -235,6 +315,7 @@ bool TFakeMachine::FindFiles(const std::string& pattern,
         matches.insert(matches.begin(), {TSearchRec{".", faDirectory, 0, kDefaultTime},
                                          TSearchRec{"..", faDirectory, 0, kDefaultTime}});
     }
+    lock.unlock();
     for (const TSearchRec& r : matches)
         if (!onEntry(r)) break;
     return !matches.empty();
@@ -273,6 +354,8 @@ std::unique_ptr<TFileStream> TFakeMachine::OpenFile(const std::string& path, TOp
 }
 
 uint32_t TFakeMachine::GetAttributes(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (TooLong(path)) return kInvalidAttributes;
     const TNode* n = Find(path);
     return n ? n->Attr : kInvalidAttributes;
 }

@@ -4,8 +4,10 @@
 // few lines and inspects it afterwards.
 #pragma once
 #include <cstdint>
+#include <condition_variable>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -43,6 +45,20 @@ public:
     // (one whose source is gone is passed over), and no file is held.
     void Restart();
 
+    // This directory's name lies outside the ANSI code page and it has no
+    // short name (8.3 names off): a listing shows it, but nothing reaches it.
+    void SetNoAnsiName(const std::string& path);
+    // Paths (and search patterns) of this many characters or more are not
+    // found, as MAX_PATH does to the A calls; 0 for no limit.
+    size_t PathLimit = 0;
+
+    // --- a slow share: listings that wait ---
+    // Listings of this directory wait until ReleaseListings.
+    void HoldListings(const std::string& dir);
+    void ReleaseListings();
+    int ListingsHeld() const;    // waiting in a hold right now
+    int CallsInProgress() const;  // listings and directory searches running right now
+
     // --- inspecting it ---
     bool Exists(const std::string& path) const;
     std::string Content(const std::string& path) const;  // throws when missing
@@ -69,6 +85,7 @@ public:
     // --- TPlatform ---
     bool FindFiles(const std::string& pattern,
                    const std::function<bool(const TSearchRec&)>& onEntry) override;
+    bool ListDirectory(const std::string& dir, std::vector<TDirEntry>& entries) override;
     std::unique_ptr<TFileStream> OpenFile(const std::string& path, TOpenMode mode) override;
     uint32_t GetAttributes(const std::string& path) override;
     bool CreateDir(const std::string& path) override;
@@ -103,6 +120,7 @@ public:
         std::shared_ptr<TData> Data;  // files only
         bool Locked = false;
         int UnlockAfter = 0;  // > 0: failed replace attempts until the lock goes
+        bool NoAnsiName = false;
     };
 
 private:
@@ -119,6 +137,15 @@ private:
     std::map<char, std::string> substs_;  // by upper-case drive letter
     std::vector<std::string> resources_;
     int openFiles_ = 0;
+
+    // FindFiles, ListDirectory and GetAttributes run on the search's pool
+    // too; building and inspecting the machine happen while no search runs.
+    mutable std::mutex mutex_;
+    mutable std::mutex holdMutex_;
+    std::condition_variable holdCv_;
+    std::set<std::string> held_;  // keys of directories whose listings wait
+    int heldNow_ = 0, callsNow_ = 0;
+    bool TooLong(const std::string& path) const { return PathLimit && path.size() >= PathLimit; }
 };
 
 }  // namespace oup::test

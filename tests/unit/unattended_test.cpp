@@ -95,6 +95,15 @@ TEST_F(Unattended, InstallsIntoEveryInstallationAndLogsEachDecision) {
         EXPECT_EQ(std::string::npos, path.find("oupdate-")) << path;
 }
 
+TEST_F(Unattended, AFolderNameOutsideTheCodePageIsLoggedNotDropped) {
+    WritePackage(w.Machine, kPackage, Ledger());
+    w.Machine.AddFile("D:\\Programs\\Ledger\\ledger.exe", "old ledger");
+    w.Machine.SetNoAnsiName("D:\\Programs");  // and no short name: 8.3 names are off
+    EXPECT_EQ(ecSuccess, Run({"/S", kPackage, "/LOG=C:\\update.log"}));
+    EXPECT_TRUE(Logged("Skipped D:\\????????: name not representable"));
+    EXPECT_EQ("old ledger", w.Machine.Content("D:\\Programs\\Ledger\\ledger.exe"));
+}
+
 TEST_F(Unattended, ExitStatusTellsWhatHappened) {
     // No package at all, one that is not there, one that is no package.
     EXPECT_EQ(ecNoPackage, Run({"/S", "/LOG=C:\\update.log"}));

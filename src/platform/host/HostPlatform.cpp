@@ -144,6 +144,32 @@ public:
         return any;
     }
 
+    bool ListDirectory(const std::string& dir, std::vector<TDirEntry>& entries) override {
+        entries.clear();
+        const std::string native = Native(dir);
+        DIR* d = ::opendir(native.c_str());
+        if (!d) return false;
+        while (struct dirent* e = ::readdir(d)) {
+            TDirEntry entry;
+            entry.Name = e->d_name;
+            // The entry's type comes with it on most file systems; a link is
+            // taken for what it points at, as stat sees it. The read-only
+            // bit would cost a stat for every entry and is left out.
+            if (e->d_type == DT_DIR) {
+                entry.Attr = faDirectory;
+            } else if (e->d_type != DT_UNKNOWN && e->d_type != DT_LNK) {
+                entry.Attr = faArchive;
+            } else {
+                struct stat st;
+                if (::stat((native + "/" + entry.Name).c_str(), &st) != 0) continue;
+                entry.Attr = AttrFromStat(st);
+            }
+            entries.push_back(std::move(entry));
+        }
+        ::closedir(d);
+        return true;
+    }
+
     std::unique_ptr<TFileStream> OpenFile(const std::string& path, TOpenMode mode) override {
         int flags = O_RDONLY;
         if (mode == TOpenMode::WriteShared) flags = O_WRONLY;

@@ -1,11 +1,13 @@
 // The platform on Windows: the real Win32 calls, always the A functions, so
 // paths and names stay 8-bit text in the ANSI code page end to end.
+#include <atomic>
 #include <cstring>
 #include <vector>
 
 #include "common/DateTime.h"
 #include "common/Errors.h"
 #include "platform/Platform.h"
+#include "platform/win32/AnsiNames.h"
 #include "platform/win32/Handle.h"
 #include "platform/win32/WinApi.h"
 
@@ -41,6 +43,28 @@ int32_t DosFromFileTime(const FILETIME& utc) {
     if (!::FileTimeToLocalFileTime(&utc, &local) || !::FileTimeToDosDateTime(&local, &date, &time))
         return 0;
     return static_cast<int32_t>((static_cast<uint32_t>(date) << 16) | time);
+}
+
+// A name from a W listing in the ANSI code page. Plain ASCII, nearly every
+// name, reads the same in every code page and needs no conversion call.
+bool ListedNameToAnsi(const wchar_t* name, std::string& ansi) {
+    const wchar_t* end = name;
+    while (*end != L'\0' && *end < 0x80) ++end;
+    if (*end == L'\0') {
+        ansi.assign(name, end);
+        return true;
+    }
+    return win32::ToAnsiExact(name, ansi);
+}
+
+// A name for a message only: what converts, and '?' for the rest.
+std::string NameForMessage(const std::wstring& name) {
+    const int length = static_cast<int>(name.size());
+    const int n = ::WideCharToMultiByte(CP_ACP, 0, name.data(), length, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return std::string(name.size(), '?');
+    std::string text(static_cast<size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, name.data(), length, text.data(), n, nullptr, nullptr);
+    return text;
 }
 
 class TWin32File : public TFileStream {
@@ -108,6 +132,49 @@ public:
             r.Time = DosFromFileTime(data.ftLastWriteTime);
             if (!onEntry(r)) break;
         } while (::FindNextFileA(find.Get(), &data));
+        return true;
+    }
+
+    // The W call, as cheap as it comes: no short names to fill in, and
+    // large batches per round trip on a share.
+    bool ListDirectory(const std::string& dir, std::vector<TDirEntry>& entries) override {
+        entries.clear();
+        const std::wstring wideDir = win32::Widen(dir);
+        // "*.*", as the A listing had it: the same path limit applies.
+        const std::wstring pattern = wideDir + L"\\*.*";
+        WIN32_FIND_DATAW data;
+        HANDLE first = INVALID_HANDLE_VALUE;
+        if (!plainListing_.load(std::memory_order_relaxed)) {
+            first = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
+                                       FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+            // Before Windows 7 neither the level nor the flag is known.
+            if (first == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_INVALID_PARAMETER)
+                plainListing_.store(true, std::memory_order_relaxed);
+        }
+        if (first == INVALID_HANDLE_VALUE && plainListing_.load(std::memory_order_relaxed))
+            first = ::FindFirstFileW(pattern.c_str(), &data);
+        TFindHandle find(first);
+        if (!find) return false;
+        do {
+            TDirEntry entry;
+            entry.Attr = data.dwFileAttributes;
+            if (!ListedNameToAnsi(data.cFileName, entry.Name)) {
+                // A directory outside the code page is walked by its short
+                // name; without one it cannot be reached by the A calls.
+                const std::wstring name = data.cFileName;
+                std::string usable;
+                if (entry.Attr & FILE_ATTRIBUTE_DIRECTORY)
+                    usable = win32::UsableAnsiPath(wideDir + L"\\" + name);
+                const size_t slash = usable.rfind('\\');
+                if (slash != std::string::npos && slash + 1 < usable.size()) {
+                    entry.Name = usable.substr(slash + 1);
+                } else {
+                    entry.Name = NameForMessage(name);
+                    entry.Unrepresentable = true;
+                }
+            }
+            entries.push_back(std::move(entry));
+        } while (::FindNextFileW(find.Get(), &data));
         return true;
     }
 
@@ -252,6 +319,8 @@ public:
     void Sleep(unsigned milliseconds) override { ::Sleep(milliseconds); }
 
 private:
+    std::atomic<bool> plainListing_{false};  // FindFirstFileExW refused its level or flag
+
     // A directory from a call that writes into a fixed buffer and returns its
     // length, 0 on failure, or the room it would need when the buffer is short.
     static std::string Fixed(const char* buffer, UINT length, size_t room) {

@@ -13,6 +13,7 @@
 #include "common/DateTime.h"
 #include "common/Errors.h"
 #include "platform/Platform.h"
+#include "platform/win32/AnsiNames.h"
 #include "platform/win32/Handle.h"
 #include "platform/win32/WinApi.h"
 
@@ -135,6 +136,35 @@ TEST_F(Win32PlatformTest, SearchListsHiddenAndSystemEntriesWithTheirAttributes) 
     EXPECT_EQ(-1, p.QueryFileSize(Path("Sub")));
     EXPECT_EQ(-1, p.QueryFileSize(Path("nothing")));
     EXPECT_EQ(kInvalidAttributes, p.GetAttributes(Path("nothing")));
+}
+
+TEST_F(Win32PlatformTest, ListingGivesNamesAndAttributesAndAFormThatReachesEachDirectory) {
+    Put("Visible.txt", "12345");
+    Put("hidden.dat", "", FILE_ATTRIBUTE_HIDDEN);
+    ASSERT_TRUE(::CreateDirectoryA(Path("Sub").c_str(), nullptr));
+    // Cyrillic: no byte of it in Windows-1252.
+    const std::wstring packet = win32::Widen(dir) + L"\\\u041F\u0430\u043A\u0435\u0442";
+    ASSERT_TRUE(::CreateDirectoryW(packet.c_str(), nullptr));
+
+    std::vector<TDirEntry> entries;
+    ASSERT_TRUE(p.ListDirectory(dir, entries));
+    std::map<std::string, TDirEntry> byName;
+    for (const TDirEntry& e : entries) EXPECT_TRUE(byName.emplace(e.Name, e).second) << e.Name;
+    ASSERT_EQ(6u, byName.size());
+    EXPECT_TRUE(byName.at("Sub").Attr & faDirectory);
+    EXPECT_TRUE(byName.at("hidden.dat").Attr & faHidden);
+    EXPECT_FALSE(byName.at("Visible.txt").Attr & (faDirectory | faHidden));
+    EXPECT_TRUE(byName.count(".") && byName.count(".."));
+    for (const auto& [name, e] : byName) {
+        if (name == "." || name == ".." || name == "Sub" || name == "hidden.dat" || name == "Visible.txt")
+            continue;
+        // Its short name, where 8.3 names are on (Wine makes them); else it
+        // says it cannot be reached.
+        EXPECT_TRUE(e.Attr & faDirectory);
+        EXPECT_TRUE(e.Unrepresentable || p.DirectoryExists(Path(name))) << name;
+    }
+    ::RemoveDirectoryW(packet.c_str());
+    EXPECT_FALSE(p.ListDirectory(Path("Missing"), entries));
 }
 
 TEST_F(Win32PlatformTest, WildcardsMatchAsThePortableMatcherDoes) {
