@@ -26,8 +26,10 @@ public:
 
     size_t Read(void* buffer, size_t count) override {
         auto& b = data_->Bytes;
-        if (!canRead_ || pos_ >= b.size()) return 0;
-        const size_t n = std::min(count, b.size() - pos_);
+        // As ReadFile fails on a handle without read access, or on a bad sector.
+        if (!canRead_ || (count > 0 && pos_ >= data_->ReadLimit)) throw EReadError(kReadErrorText);
+        if (pos_ >= b.size()) return 0;
+        const size_t n = std::min({count, b.size() - pos_, data_->ReadLimit - pos_});
         std::memcpy(buffer, b.data() + pos_, n);
         pos_ += n;
         return n;
@@ -175,6 +177,10 @@ void TFakeMachine::Lock(const std::string& path, bool locked) {
 void TFakeMachine::FailWritesAfter(const std::string& path, size_t bytes) {
     if (!Find(path)) AddFile(path, "");
     Find(path)->Data->WriteLimit = bytes;
+}
+
+void TFakeMachine::FailReadsAfter(const std::string& path, size_t bytes) {
+    Find(path)->Data->ReadLimit = bytes;
 }
 
 void TFakeMachine::SetDiskSpace(char drive, size_t bytes) {

@@ -31,6 +31,8 @@ public:
     void Lock(const std::string& path, bool locked = true);
     // Writes to this file fail once it holds this many bytes (a full disk).
     void FailWritesAfter(const std::string& path, size_t bytes);
+    // Reads of this file fail once they reach this offset (a bad sector).
+    void FailReadsAfter(const std::string& path, size_t bytes);
     // A copy onto this drive writes at most this many bytes of the file and
     // then fails, whether the target is new or not (a nearly full disk).
     void SetDiskSpace(char drive, size_t bytes);
@@ -78,6 +80,7 @@ public:
         std::vector<uint8_t> Bytes;
         int32_t Time = kDefaultTime;
         size_t WriteLimit = SIZE_MAX;
+        size_t ReadLimit = SIZE_MAX;
     };
     struct TNode {
         std::string Path;  // as created

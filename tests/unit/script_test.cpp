@@ -107,6 +107,22 @@ TEST_F(ScriptTest, AMissingOrLockedScriptFailsOnItsEmptyFifthLine) {
     EXPECT_EQ(0, machine.OpenCount());
 }
 
+TEST_F(ScriptTest, AReadErrorRaisesAndCutsNothingShortSilently) {
+    machine.AddFile(kScript, kHeader + kEntry + kEntry);
+    machine.FailReadsAfter(kScript, kHeader.size() + kEntry.size());  // at an entry's start
+    try {
+        ReadUpdateScript(machine, kScript, script);
+        ADD_FAILURE() << "read " << script.FileEntries.size() << " entries without an error";
+    } catch (const EReadError& e) {
+        EXPECT_EQ("Stream read error", e.Message());
+    }
+    machine.AddFile(kNotes, "notes");
+    machine.FailReadsAfter(kNotes, 2);
+    std::string notes;
+    EXPECT_THROW(LoadNotes(machine, kNotes, notes), EReadError);
+    EXPECT_EQ(0, machine.OpenCount());
+}
+
 TEST(Notes, LineBreaksBecomeCrLfAZeroByteEndsAndALockedFileRaises) {
     test::TFakeMachine machine;
     std::string text = "untouched";

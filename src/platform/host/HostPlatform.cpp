@@ -61,7 +61,7 @@ public:
         for (;;) {
             const ssize_t n = ::read(fd_, buffer, count);
             if (n >= 0) return static_cast<size_t>(n);
-            if (errno != EINTR) return 0;
+            if (errno != EINTR) throw EReadError(kReadErrorText);
         }
     }
     size_t Write(const void* buffer, size_t count) override {

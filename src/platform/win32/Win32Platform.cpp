@@ -50,7 +50,7 @@ public:
     size_t Read(void* buffer, size_t count) override {
         DWORD got = 0;
         const DWORD want = count > MAXDWORD ? MAXDWORD : static_cast<DWORD>(count);
-        if (!::ReadFile(handle_.Get(), buffer, want, &got, nullptr)) return 0;
+        if (!::ReadFile(handle_.Get(), buffer, want, &got, nullptr)) throw EReadError(kReadErrorText);
         return got;
     }
 
