@@ -4,6 +4,7 @@
 #include "app/UpdateLog.h"
 #include "common/Errors.h"
 #include "controls/FileLbl.h"
+#include "update/EntryRules.h"
 
 namespace oup {
 
@@ -168,14 +169,6 @@ bool TUpdate::CloseQuery() {
     }
     return true;
 }
-
-namespace {
-// A name that stays inside the directory it is appended to.
-bool IsPlainFileName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of("\\/:") == std::string::npos;
-}
-}  // namespace
 
 void TUpdate::FormClose() {
     if (closed_) return;

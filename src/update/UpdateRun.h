@@ -26,10 +26,22 @@ struct TUpdateDirs {
     std::string SystemDir;   // "<winsysdir>", no trailing backslash
 };
 
-// What the mode of an entry decides for one installation.
+// What is decided for one entry and one installation: install it, skip it
+// as its mode says, or refuse it because the entry names what it may not
+// (Fail: a failure of the run, decided before anything is read or written).
 struct TDecision {
+    TDecision(bool install = false, std::string reason = {})
+        : Install(install), Reason(std::move(reason)) {}
+    static TDecision Refusal(std::string reason, std::string target) {
+        TDecision d(false, std::move(reason));
+        d.Fail = true;
+        d.Target = std::move(target);
+        return d;
+    }
     bool Install = false;
     std::string Reason;  // why not, when not
+    bool Fail = false;
+    std::string Target;  // what a refusal names: the instance file, or the bad name's place
 };
 
 enum class TReportKind {
@@ -38,6 +50,8 @@ enum class TReportKind {
     Installed,  // Target: the target file
     Skipped,    // Target: the instance or target file; Reason says why
     Failed,     // Target: the target file; the old file is intact
+    Refused,    // Target: the instance file or the bad name in the installation;
+                // Reason says why; a failure, though nothing was touched
 };
 
 struct TUpdateReport {
@@ -77,7 +91,8 @@ public:
         Execute();
     }
 
-    // The mode's decision for one pair.
+    // The decision for one pair: first whether the entry's names and its
+    // target directory are allowed at all (EntryRules.h), then its mode.
     TDecision Decide(const std::string& installationDir, const TFileEntry& entry);
     // Installs one entry into one installation, under the once-only rule for
     // the Windows and system directories; reports the outcome.
@@ -97,6 +112,10 @@ private:
         size_t Entry;
         TDecision Decision;
     };
+    // The refusal of a pair whose entry breaks the rules; Fail is false when
+    // the entry keeps them.
+    TDecision CheckRules(const std::string& installationDir, const TFileEntry& entry) const;
+    void Refuse(const TDecision& refusal, const std::string& installationDir, size_t entryIndex);
     bool CopyIntoPlace(const std::string& source, const std::string& target);
     void Report(TReportKind kind, const std::string& target, const std::string& reason,
                 const std::string& installation, size_t entry);
