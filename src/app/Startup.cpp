@@ -65,19 +65,26 @@ void TUpdate::LoadLanguage() {
 }
 
 void TUpdate::FormShow() {
+    // A close that comes while start-up lets messages through (the restore
+    // does, block by block) waits until start-up has returned: the work
+    // directory must not go while the restore still writes into it.
+    TBusy busy(*this, TBusyKind::Starting);
     try {
         StartupSequence();
     } catch (const std::exception& e) {
-        // Shown by the general error display; the window stays where
-        // start-up stopped.
+        // Nothing may be offered from a start-up that stopped halfway (a
+        // script read up to a bad date would install its last entry into
+        // the root of the current drive): the message, then the wizard closes.
         startupFailed_ = true;
         exitCode_ = ecNoPackage;
         ShowError(e.what());
+        closePending_ = true;
     }
 }
 
 void TUpdate::StartupSequence() {
     Services.ProcessMessages();
+    if (closePending_) return;  // closed before anything began
     if (!CommandLine.LogFile.empty()) log_ = std::make_unique<TUpdateLog>(Platform, CommandLine.LogFile);
 
     FillDriveList();
@@ -99,6 +106,7 @@ void TUpdate::StartupSequence() {
     Log("Work directory " + WorkDir);
 
     if (!FindAndRestorePackage()) return;
+    if (closePending_) return;  // closed while the restore ran
 
     LoadLanguage();
 
@@ -123,6 +131,8 @@ void TUpdate::StartupSequence() {
     ShowPage();
 }
 
+// Returns false when start-up ends here; the wizard then closes as soon as
+// start-up has returned (closePending_, see FormShow).
 bool TUpdate::FindAndRestorePackage() {
     // The restore engine's own error goes into the one message below, not
     // into a box of its own.
@@ -145,12 +155,12 @@ bool TUpdate::FindAndRestorePackage() {
                 exitCode_ = ecNoPackage;
                 startupFailed_ = true;
                 ShowError(kNoPackageText);
-                Services.Close();
+                closePending_ = true;
                 return false;
             }
             if (!Services.ExecuteOpenDialog(ExtractFilePath(CommandLine.ExePath), packageName_)) {
                 Log("No package chosen");
-                Services.Close();
+                closePending_ = true;
                 return false;
             }
         }
@@ -159,7 +169,7 @@ bool TUpdate::FindAndRestorePackage() {
             exitCode_ = ecNoPackage;
             startupFailed_ = true;
             ShowError(FormatMessage(kPackageNotFoundText, {packageName_}));
-            Services.Close();
+            closePending_ = true;
             return false;
         }
         try {
@@ -175,7 +185,7 @@ bool TUpdate::FindAndRestorePackage() {
         startupFailed_ = true;
         if (restoreError_.empty()) restoreError_ = kRestoreCancelledText;
         ShowError(FormatMessage(kPackageBrokenText, {packageName_, restoreError_}));
-        Services.Close();
+        closePending_ = true;
         return false;
     }
     return true;

@@ -161,9 +161,10 @@ bool TUpdate::CloseQuery() {
         closePending_ = true;
         return false;
     }
-    if (busy_ == TBusyKind::Updating) {
-        // Half an update is worse than a late close: the run closes the
-        // window when it has finished.
+    if (busy_ == TBusyKind::Updating || busy_ == TBusyKind::Starting) {
+        // Half an update is worse than a late close, and a restore that goes
+        // on after its work directory was removed would make it again: the
+        // window closes when they have finished.
         closePending_ = true;
         return false;
     }

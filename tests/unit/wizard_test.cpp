@@ -166,16 +166,19 @@ TEST_F(Wizard, AMissingOrCutPackageIsRefusedToo) {
     EXPECT_EQ(ecNoPackage, u.ExitCode());
 }
 
-TEST_F(Wizard, StartUpErrorsStopWhereTheyAreRaised) {
+TEST_F(Wizard, StartUpErrorsEndTheWizardAfterTheirMessage) {
     TTestPackage badDate = Pkg();
-    badDate.Script[4] = "";
+    badDate.Script[7 + 5 + 3] = "31.02.2005";  // the second entry's date
     TUpdate& u = Start(badDate);
     ASSERT_EQ(1u, w.Services.Messages.size());
-    EXPECT_EQ("'' is not a valid date and time", w.Services.Messages[0].Text);
+    EXPECT_EQ("'31.02.2005' is not a valid date and time", w.Services.Messages[0].Text);
     EXPECT_EQ("Ostrel Update", w.Services.Messages[0].Caption);
     EXPECT_EQ("Instruksjoner", w.advpanel2.Caption());  // page 1 never set up
     EXPECT_TRUE(u.StartupFailed());
     EXPECT_EQ(ecNoPackage, u.ExitCode());
+    // Closed: nothing of the half-read script can be installed.
+    EXPECT_EQ(1, w.Services.Closes);
+    EXPECT_FALSE(w.Machine.Exists(u.WorkDir));
 
     TFakeWizard shortLanguage;
     TTestPackage p = Pkg();
@@ -189,6 +192,23 @@ TEST_F(Wizard, StartUpErrorsStopWhereTheyAreRaised) {
     // The layout texts of the optional captions stay.
     EXPECT_EQ("Stasjon", shortLanguage.driveliste.ColumnTitle());
     EXPECT_EQ("&Avbryt", shortLanguage.AvbrytKnapp.Caption());
+}
+
+TEST_F(Wizard, ACloseDuringTheRestoreWaitsForItAndLeavesNoWorkDir) {
+    // Asked as the window asks on Alt+F4, while the restore pumps messages.
+    bool closedAtOnce = false;
+    w.Services.OnPump = [&] {
+        if (w.Services.Pumps == 2 && w.Update().CloseQuery()) {
+            closedAtOnce = true;
+            w.Update().FormClose();
+        }
+    };
+    TUpdate& u = Start(Pkg());
+    EXPECT_FALSE(closedAtOnce);
+    EXPECT_EQ(1, w.Services.Closes);
+    EXPECT_FALSE(w.Machine.Exists(u.WorkDir));
+    EXPECT_EQ("Instruksjoner", w.advpanel2.Caption());
+    EXPECT_EQ(ecClosedEarly, u.ExitCode());
 }
 
 TEST_F(Wizard, NextAndPreviousWalkThePages) {
