@@ -16,6 +16,7 @@ inline constexpr const char* kPackageNotFoundText = "The update package \"%s\" w
 inline constexpr const char* kPackageBrokenText =
     "The update package \"%s\" could not be read: %s";
 inline constexpr const char* kRestoreCancelledText = "the restore was cancelled.";
+inline constexpr const char* kRestoreErrorText = "%s (error %d)";
 inline constexpr const char* kNoWorkDirText = "Could not create a work directory in \"%s\".";
 
 // A directory of our own under the temporary directory, so that two updaters
@@ -137,8 +138,8 @@ bool TUpdate::FindAndRestorePackage() {
     // The restore engine's own error goes into the one message below, not
     // into a box of its own.
     restoreError_.clear();
-    BackupFile1.OnError = [this](TBackupFile&, int32_t, const std::string& text) {
-        restoreError_ = text;
+    BackupFile1.OnError = [this](TBackupFile&, int32_t code, const std::string& text) {
+        restoreError_ = FormatMessage(kRestoreErrorText, {text, std::to_string(code)});
     };
 
     const int64_t fileSize = Platform.QueryFileSize(CommandLine.ExePath);
@@ -147,7 +148,17 @@ bool TUpdate::FindAndRestorePackage() {
     if (appended) {
         packageName_ = CommandLine.ExePath;
         Log("Package appended to " + packageName_);
-        restored = oup::ExtractAppendedPackage(Platform, BackupFile1, CommandLine.ExePath, WorkDir);
+        // A file of our own that cannot be opened ends start-up with its own
+        // message; everything after that is the restore's, and its message
+        // is kept for the sentence below.
+        const std::unique_ptr<TFileStream> exe =
+            Platform.OpenFile(CommandLine.ExePath, TOpenMode::ReadShared);
+        try {
+            exe->SetPosition(oup::GetImageEnd(Platform));
+            restored = BackupFile1.RestoreStream(*exe, WorkDir);
+        } catch (const std::exception& e) {
+            restoreError_ = e.what();
+        }
     } else {
         packageName_ = CommandLine.PackagePath;
         if (packageName_.empty()) {

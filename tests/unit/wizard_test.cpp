@@ -126,6 +126,19 @@ TEST_F(Wizard, AnAppendedPackageWinsOverTheArgument) {
     EXPECT_TRUE(w.Machine.Exists(u.WorkDir + "readme.txt"));
 }
 
+TEST_F(Wizard, ACutSelfContainedUpdateShowsTheRestoresOwnMessage) {
+    WritePackage(w.Machine, "C:\\tmp.oup", Pkg());
+    const std::string bytes = w.Machine.Content("C:\\tmp.oup");
+    w.InstallExecutable(std::vector<uint8_t>(bytes.begin(), bytes.end() - 4));  // no end marker
+    TUpdate& u = w.Create();
+    u.FormShow();
+    ASSERT_EQ(1u, w.Services.Messages.size());
+    EXPECT_EQ("The update package \"C:\\oupdate.exe\" could not be read: Stream read error",
+              w.Services.Messages[0].Text);
+    EXPECT_EQ(ecNoPackage, u.ExitCode());
+    EXPECT_EQ(1, w.Services.Closes);
+}
+
 TEST_F(Wizard, ABrokenPackageGivesOneMessageAndNoWizard) {
     WritePackage(w.Machine, kPackage, Pkg());
     std::string bytes = w.Machine.Content(kPackage);
@@ -138,6 +151,7 @@ TEST_F(Wizard, ABrokenPackageGivesOneMessageAndNoWizard) {
     ASSERT_EQ(1u, w.Services.Messages.size());
     const std::string text = w.Services.Messages[0].Text;
     EXPECT_NE(std::string::npos, text.find(kPackage)) << text;
+    EXPECT_NE(std::string::npos, text.find("(error ")) << text;  // the engine's code
     EXPECT_EQ(TMsgKind::Error, w.Services.Messages[0].Kind);
     EXPECT_EQ(1, w.Services.Closes);
     EXPECT_EQ(ecNoPackage, u.ExitCode());
