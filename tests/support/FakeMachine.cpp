@@ -45,6 +45,7 @@ public:
         return count;
     }
     int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+        if (data_->SeekFails && (origin != TSeekOrigin::soCurrent || offset != 0)) return -1;
         int64_t base = origin == TSeekOrigin::soBeginning ? 0
                        : origin == TSeekOrigin::soCurrent ? static_cast<int64_t>(pos_)
                                                           : static_cast<int64_t>(data_->Bytes.size());
@@ -182,6 +183,8 @@ void TFakeMachine::FailWritesAfter(const std::string& path, size_t bytes) {
 void TFakeMachine::FailReadsAfter(const std::string& path, size_t bytes) {
     Find(path)->Data->ReadLimit = bytes;
 }
+
+void TFakeMachine::FailSeeks(const std::string& path) { Find(path)->Data->SeekFails = true; }
 
 void TFakeMachine::SetDiskSpace(char drive, size_t bytes) {
     diskSpace_[static_cast<char>(std::toupper(static_cast<unsigned char>(drive)))] = bytes;

@@ -33,6 +33,8 @@ public:
     void FailWritesAfter(const std::string& path, size_t bytes);
     // Reads of this file fail once they reach this offset (a bad sector).
     void FailReadsAfter(const std::string& path, size_t bytes);
+    // Every move of this file's position fails (asking for it still works).
+    void FailSeeks(const std::string& path);
     // A copy onto this drive writes at most this many bytes of the file and
     // then fails, whether the target is new or not (a nearly full disk).
     void SetDiskSpace(char drive, size_t bytes);
@@ -81,6 +83,7 @@ public:
         int32_t Time = kDefaultTime;
         size_t WriteLimit = SIZE_MAX;
         size_t ReadLimit = SIZE_MAX;
+        bool SeekFails = false;
     };
     struct TNode {
         std::string Path;  // as created

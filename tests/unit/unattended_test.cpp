@@ -120,6 +120,12 @@ TEST_F(Unattended, ExitStatusTellsWhatHappened) {
     EXPECT_EQ("old ledger", w.Machine.Content("D:\\Ledger\\ledger.exe"));
     EXPECT_EQ("read me", w.Machine.Content("D:\\Ledger\\readme.txt"));
     EXPECT_EQ("old ledger", w.Machine.Content("C:\\Apps\\Ledger\\ledger.exe"));  // not a root
+
+    // A log whose end cannot be reached is not written over from its start.
+    w.Machine.AddFile("C:\\stuck.log", "earlier runs\r\n");
+    w.Machine.FailSeeks("C:\\stuck.log");
+    EXPECT_EQ(ecNoPackage, Run({"/S", kPackage, "/LOG=C:\\stuck.log"}));
+    EXPECT_EQ("earlier runs\r\n", w.Machine.Content("C:\\stuck.log"));
 }
 
 TEST_F(Unattended, FurtherVolumesAreTakenWhenTheyLieBesideTheFirst) {
