@@ -95,7 +95,7 @@ public:
 enum TExitCode : int {
     ecSuccess = 0,         // every file that was due was installed
     ecFailures = 1,        // the run completed with failure lines
-    ecNoPackage = 2,       // no package, unreadable package, or start-up failed
+    ecNoPackage = 2,       // no package, unreadable package, start-up failed, or a usage error
     ecNoInstallation = 3,  // unattended, and no installation found
     ecClosedEarly = 4,     // the wizard was closed before the update ran
 };

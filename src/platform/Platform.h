@@ -94,6 +94,11 @@ public:
     // Upper-casing in the ANSI code page.
     virtual std::string AnsiUpperCase(const std::string& text) = 0;
 
+    // Writes text to the process's standard error when it has a valid one
+    // (a GUI program has one only when its starter handed it over); opens
+    // no console. Returns whether the text was written.
+    virtual bool WriteStandardError(const std::string& text) = 0;
+
     // --- helpers built on the operations above ---
     bool FileExists(const std::string& path);       // a file, not a directory
     bool DirectoryExists(const std::string& path);  // carries the directory attribute

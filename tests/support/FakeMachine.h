@@ -54,6 +54,7 @@ public:
     std::string SystemDir = "C:\\WINDOWS\\SYSTEM32";
     std::string ModuleFile = "C:\\oupdate.exe";
     std::vector<uint8_t> ModuleHeaders;  // empty: no mapped headers
+    std::string StandardError;           // what the program wrote there
 
     static constexpr int32_t kDefaultTime = 0x325C86FA;  // 28.02.2005 16:55:52
 
@@ -77,6 +78,10 @@ public:
         return ModuleHeaders.empty() ? nullptr : ModuleHeaders.data();
     }
     std::string AnsiUpperCase(const std::string& text) override;
+    bool WriteStandardError(const std::string& text) override {
+        StandardError += text;
+        return true;
+    }
 
     struct TData {
         std::vector<uint8_t> Bytes;

@@ -128,6 +128,18 @@ TEST_F(Unattended, ExitStatusTellsWhatHappened) {
     EXPECT_EQ("earlier runs\r\n", w.Machine.Content("C:\\stuck.log"));
 }
 
+TEST_F(Unattended, AUsageErrorIsOneLogLineAndStatusTwo) {
+    WritePackage(w.Machine, kPackage, Ledger());
+    EXPECT_EQ(ecNoPackage, Run({kPackage, "/S", "/FOO", "/LOG=C:\\update.log"}));
+    EXPECT_EQ(TNames{"Error: Unknown option \"/FOO\"."}, LogLines());
+    EXPECT_EQ(0u, w.Machine.StandardError.find("Unknown option \"/FOO\".\r\nUsage: oupdate.exe "))
+        << w.Machine.StandardError;
+    EXPECT_EQ("old ledger", w.Machine.Content("D:\\Ledger\\ledger.exe"));
+    // The usage asked for: nobody to show it to, and nothing done.
+    EXPECT_EQ(ecSuccess, Run({kPackage, "/S", "/?"}));
+    EXPECT_EQ("old ledger", w.Machine.Content("D:\\Ledger\\ledger.exe"));
+}
+
 TEST_F(Unattended, FurtherVolumesAreTakenWhenTheyLieBesideTheFirst) {
     const TNames volumes = WriteVolumes(w.Machine, Ledger(NoiseBytes(40000)), 20000);
     ASSERT_GE(volumes.size(), 2u);

@@ -344,16 +344,41 @@ TEST_F(Wizard, ClosingRemovesTheWorkDirAndNothingElse) {
 
 TEST(CommandLine, OptionsInAnyOrderAndCase) {
     const TCommandLine cl = ParseCommandLine(
-        {"C:\\u\\oupdate.exe", "/dir=D:\\Apps\\;E:\\", "/s", "C:\\a b\\pkg.oup", "second", "/Log=C:\\l.txt", "/X"});
+        {"C:\\u\\oupdate.exe", "/dir=D:\\Apps\\;E:\\", "/s", "C:\\a b\\pkg.oup", "/Log=C:\\l.txt"});
     EXPECT_EQ("C:\\u\\oupdate.exe", cl.ExePath);
     EXPECT_EQ("C:\\a b\\pkg.oup", cl.PackagePath);
     EXPECT_TRUE(cl.Silent);
     EXPECT_EQ("C:\\l.txt", cl.LogFile);
     EXPECT_EQ((std::vector<std::string>{"D:\\Apps", "E:"}), cl.Dirs);
-    EXPECT_EQ((std::vector<std::string>{"/X"}), cl.Unknown);
+    EXPECT_EQ("", cl.UsageError);
     const TCommandLine none = ParseCommandLine({"oupdate.exe"});
-    EXPECT_FALSE(none.Silent);
+    EXPECT_FALSE(none.Silent || none.ShowUsage);
     EXPECT_TRUE(none.PackagePath.empty());
+    EXPECT_TRUE(ParseCommandLine({"oupdate.exe", "/?"}).ShowUsage);
+}
+
+TEST(CommandLine, EachUsageErrorNamesTheArgument) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"p.oup", "/FOO"}, "Unknown option \"/FOO\"."},
+        {{"/"}, "Unknown option \"/\"."},
+        {{"/DIR", "C:\\x"}, "The option \"/DIR\" needs a value: /DIR=DIR[;DIR...]."},
+        {{"p.oup", "/DIR="}, "The option \"/DIR=\" needs a value: /DIR=DIR[;DIR...]."},
+        {{"/dir=;;"}, "The option \"/dir=;;\" needs a value: /DIR=DIR[;DIR...]."},
+        {{"/LOG="}, "The option \"/LOG=\" needs a value: /LOG=FILE."},
+        {{"/S=yes"}, "The option \"/S=yes\" takes no value."},
+        {{"a.oup", "b.oup"}, "A second package \"b.oup\" was given after \"a.oup\"."},
+    };
+    for (const auto& [args, error] : cases) {
+        std::vector<std::string> all{"oupdate.exe"};
+        all.insert(all.end(), args.begin(), args.end());
+        EXPECT_EQ(error, ParseCommandLine(all).UsageError) << args.back();
+    }
+    // The first error is kept; what follows is still read, so that /S and
+    // /LOG know where to report it.
+    const TCommandLine cl = ParseCommandLine({"oupdate.exe", "/X", "/Y", "/S", "/LOG=C:\\l.txt"});
+    EXPECT_EQ("Unknown option \"/X\".", cl.UsageError);
+    EXPECT_TRUE(cl.Silent);
+    EXPECT_EQ("C:\\l.txt", cl.LogFile);
 }
 
 class DriveList : public ::testing::Test {

@@ -191,6 +191,10 @@ public:
     }
     const uint8_t* ModuleBase() override { return nullptr; }
     std::string AnsiUpperCase(const std::string& text) override { return UpperCase1252(text); }
+    bool WriteStandardError(const std::string& text) override {
+        return ::write(STDERR_FILENO, text.data(), text.size()) ==
+               static_cast<ssize_t>(text.size());
+    }
 };
 
 }  // namespace

@@ -218,6 +218,15 @@ public:
         return out;
     }
 
+    bool WriteStandardError(const std::string& text) override {
+        const HANDLE handle = ::GetStdHandle(STD_ERROR_HANDLE);
+        if (!handle || handle == INVALID_HANDLE_VALUE) return false;
+        DWORD written = 0;
+        return ::WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written,
+                           nullptr) &&
+               written == text.size();
+    }
+
 private:
     // A directory from a call that writes into a fixed buffer and returns its
     // length, 0 on failure, or the room it would need when the buffer is short.
