@@ -48,6 +48,9 @@ void TUpdate::StartKnappClick() {
         return CancelRequested;
     };
     if (!search.Run(roots)) {
+        // Page 2 is back: the caption and the last path went with the search.
+        c.bane->SetVisible(false);
+        c.filelabel1->SetVisible(false);
         Log("Search cancelled");
         return;
     }
