@@ -230,18 +230,16 @@ TEST_F(Run, EntriesThatReachElsewhereAreRefusedBeforeAnythingIsTouched) {
     EXPECT_EQ("old", m.Content("D:\\Ledger\\nul.txt"));
 }
 
+// The edges the run above does not meet: devices by any extension or case,
+// names that only look like one, and the forms of a share.
 TEST(EntryRules, PlainNamesAndAbsoluteTargets) {
-    for (const char* name :
-         {"ledger.exe", ".hidden", "a.b.c", "CONSOLE", "con-x.txt", "COM0", "LPT10", "n\xE6r.txt"})
+    for (const char* name : {".hidden", "CONSOLE", "COM0", "LPT10", "n\xE6r.txt"})
         EXPECT_TRUE(IsPlainFileName(name)) << name;
-    for (const char* name : {"",    ".",   "..",      "...", ". .",  "a\\b",     "a/b",
-                             "c:x", "CON", "con.txt", "Nul", "COM1", "lpt9.log", "AUX .x",
-                             "a<b", "a>b", "a\"b",    "a|b", "a?b",  "a*b",      "tab\tname"})
+    for (const char* name : {"...", "CON", "lpt9.log", "AUX .x", "a?b", "a|b", "tab\tname"})
         EXPECT_FALSE(IsPlainFileName(name)) << name;
-    for (const char* dir : {"D:\\", "D:", "d:\\Apps", "\\\\srv\\share", "\\\\srv\\share\\x\\"})
+    for (const char* dir : {"\\\\srv\\share", "\\\\srv\\share\\x\\"})
         EXPECT_TRUE(IsAbsoluteTargetDir(dir)) << dir;
-    for (const char* dir : {"", "\\", "C:foo", "\\foo", "1:\\x", "\\\\srv", "\\\\srv\\",
-                            "\\\\\\share", "\\\\.\\C:\\x", "\\\\?\\C:\\x", "data\\"})
+    for (const char* dir : {"1:\\x", "\\\\srv\\", "\\\\\\share", "\\\\.\\C:\\x", "\\\\?\\C:\\x"})
         EXPECT_FALSE(IsAbsoluteTargetDir(dir)) << dir;
 }
 
