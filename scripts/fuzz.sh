@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Builds the fuzz preset (clang, libFuzzer, ASan/UBSan) and runs the restore
-# fuzzer for the given number of seconds (default 60) from a freshly written
-# seed corpus. Exits non-zero on any finding.
+# Builds the fuzz preset (clang, libFuzzer, ASan/UBSan) and runs every fuzz
+# target in turn, the given number of seconds (default 60) shared between
+# them, each from its seeds:
+#   restore  the restore engine, from a freshly written seed corpus;
+#   text     the script, notes and language readers, from tests/fuzz/text-seeds
+#            (which keeps the inputs of fixed findings) and the bundled example.
+# Exits non-zero on any finding.
 #   scripts/fuzz.sh [SECONDS]
 # OUP_FUZZ_BUILD overrides the build directory (default build/fuzz).
 set -euo pipefail
@@ -10,27 +14,50 @@ seconds=${1:-60}
 case $seconds in ''|*[!0-9]*) echo "fuzz.sh: seconds must be a number, not '$seconds'" >&2; exit 2;; esac
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${OUP_FUZZ_BUILD:-$root/build/fuzz}
+targets=(restore text)
+share=$((seconds / ${#targets[@]}))
+((share > 0)) || share=1
 
 cd "$root"
 cmake --preset fuzz -B "$build" >/dev/null
-cmake --build "$build" -j2 --target restore_fuzzer restore_fuzz_seeds
+cmake --build "$build" -j2 --target restore_fuzzer restore_fuzz_seeds text_fuzzer
 
-seeds=$build/fuzz-seeds/restore
-corpus=$build/fuzz-corpus/restore
 findings=$build/fuzz-findings
-rm -rf "$seeds"
-mkdir -p "$seeds" "$corpus" "$findings"
-"$build/tests/fuzz/restore_fuzz_seeds" "$seeds"
+mkdir -p "$findings"
 
-echo "fuzz.sh: restore fuzzer for ${seconds}s"
-# New inputs go to the corpus; findings (crash-*, leak-*, timeout-*) to findings/.
+# Seed directories of each target, read-only inputs beside its corpus.
+seeds_restore() {
+    local seeds=$build/fuzz-seeds/restore
+    rm -rf "$seeds"
+    mkdir -p "$seeds"
+    "$build/tests/fuzz/restore_fuzz_seeds" "$seeds"
+    echo "$seeds"
+}
+seeds_text() {
+    local seeds=$build/fuzz-seeds/text
+    rm -rf "$seeds"
+    mkdir -p "$seeds"
+    cp examples/ledger/package/oupdate.inf "$seeds/example-script"
+    cp examples/ledger/package/oupdate.mem "$seeds/example-notes"
+    cp examples/ledger/languages/*.ln_ "$seeds/"
+    echo "$seeds $root/tests/fuzz/text-seeds"
+}
+
 status=0
-"$build/tests/fuzz/restore_fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-  -max_len=8192 -print_final_stats=1 -artifact_prefix="$findings/" "$corpus" "$seeds" \
-  2>"$build/fuzz-restore.log" || status=$?
-tail -n 15 "$build/fuzz-restore.log"
+for target in "${targets[@]}"; do
+    corpus=$build/fuzz-corpus/$target
+    log=$build/fuzz-$target.log
+    mkdir -p "$corpus"
+    read -r -a seeds <<<"$(seeds_$target)"
+    echo "fuzz.sh: $target fuzzer for ${share}s"
+    # New inputs go to the corpus; findings (crash-*, leak-*, timeout-*) to findings/.
+    "$build/tests/fuzz/${target}_fuzzer" -max_total_time="$share" -timeout=10 -rss_limit_mb=2048 \
+      -max_len=8192 -print_final_stats=1 -artifact_prefix="$findings/" "$corpus" "${seeds[@]}" \
+      2>"$log" || status=$?
+    tail -n 15 "$log"
+done
 if [ "$status" -ne 0 ] || ls "$findings" | grep -q .; then
-  echo "fuzz.sh: FINDINGS (status $status), see $findings and $build/fuzz-restore.log" >&2
+  echo "fuzz.sh: FINDINGS (status $status), see $findings and $build/fuzz-*.log" >&2
   exit 1
 fi
 echo "fuzz.sh: no findings"

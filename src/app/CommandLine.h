@@ -1,7 +1,10 @@
 // The updater's command line:
-//   oupdate.exe [PACKAGE] [/S] [/LOG=FILE] [/DIR=DIR[;DIR...]] [/NORESTARTREPLACE]
-// Options in any order and letter case; the first argument that does not
-// begin with "/" is the package path.
+//   oupdate.exe [PACKAGE] [/S] [/LOG=FILE] [/DIR=DIR[;DIR...]] [/NORESTARTREPLACE] [/?]
+// Options in any order and letter case; an argument that does not begin
+// with "/" is the package path. Every option is a row of one table
+// (CommandLine.cpp); an unknown option, an option without its value, a
+// value for an option that takes none, or a second package is a usage
+// error, which ends the program before anything else happens.
 #pragma once
 #include <string>
 #include <vector>
@@ -10,15 +13,22 @@ namespace oup {
 
 struct TCommandLine {
     std::string ExePath;      // argument 0
-    std::string PackagePath;  // first argument that is no option; may be empty
+    std::string PackagePath;  // the argument that is no option; may be empty
     bool Silent = false;      // /S
     std::string LogFile;      // /LOG=FILE
     std::vector<std::string> Dirs;  // /DIR=..., each without a trailing backslash
     bool NoRestartReplace = false;  // /NORESTARTREPLACE: a file in use fails
-    std::vector<std::string> Unknown;  // options not understood
+    bool ShowUsage = false;         // /?
+    // The first thing wrong with the arguments, naming the argument; empty
+    // when they are fine. The options after it are still read, so that /S
+    // and /LOG know how to report it.
+    std::string UsageError;
 };
 
 // args[0] is the executable's own path.
 TCommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// "Usage: oupdate.exe [PACKAGE] [/S] ...", from the table of options.
+std::string UsageLine();
 
 }  // namespace oup

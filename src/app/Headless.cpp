@@ -1,6 +1,8 @@
 // Unattended mode: the wizard's own steps, driven without a window.
 #include "app/Headless.h"
 
+#include "app/UpdateLog.h"
+
 #include <set>
 
 #include "common/Errors.h"
@@ -73,6 +75,21 @@ int TUpdate::RunUnattended() {
 }
 
 int RunUnattended(TPlatform& platform, const TCommandLine& commandLine) {
+    if (!commandLine.UsageError.empty()) {
+        // One line in the log, when the log itself was named right, and the
+        // text on standard error for whoever started us from a console.
+        if (!commandLine.LogFile.empty()) {
+            try {
+                TUpdateLog(platform, commandLine.LogFile).Line("Error: " + commandLine.UsageError);
+            } catch (const Exception&) {
+                // The exit status still tells.
+            }
+        }
+        platform.WriteStandardError(commandLine.UsageError + "\r\n" + UsageLine() + "\r\n");
+        return ecNoPackage;
+    }
+    if (commandLine.ShowUsage) return ecSuccess;  // nobody to show it to
+
     THeadlessControls controls;
     THeadlessServices services;
     TUpdate form(platform, services, controls.Wire(), commandLine);

@@ -14,14 +14,21 @@ const std::string& TLanguageTexts::Get(int index) const {
 
 namespace {
 
+// No caption needs more. Values that hold the later placeholders multiply
+// one another (a text of 150 "<programname>" whose value holds 200
+// "<company>" ...), so a text stops growing at this size.
+constexpr size_t kMaxExpandedText = 65536;
+
 // Replaces every occurrence of placeholder in text, left to right, never
-// looking into a value it has just inserted.
+// looking into a value it has just inserted. An occurrence that would carry
+// the text past kMaxExpandedText stays as written, and so does the rest.
 void ReplaceEach(std::string& text, const std::string& placeholder, const std::string& value) {
     size_t at = text.find(placeholder);
     if (at == std::string::npos) return;
     std::string out;
     size_t from = 0;
     for (; at != std::string::npos; at = text.find(placeholder, from)) {
+        if (out.size() + (at - from) + value.size() > kMaxExpandedText) break;
         out.append(text, from, at - from);
         out += value;
         from = at + placeholder.size();

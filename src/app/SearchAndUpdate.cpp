@@ -53,6 +53,9 @@ void TUpdate::StartKnappClick() {
         return CancelRequested;
     };
     if (!search.Run(roots)) {
+        // Page 2 is back: the caption and the last path went with the search.
+        c.bane->SetVisible(false);
+        c.filelabel1->SetVisible(false);
         Log("Search cancelled");
         return;
     }
@@ -94,11 +97,18 @@ void TUpdate::OnUpdateReport(const TUpdateRun& run, const TUpdateReport& report)
         case TReportKind::Scheduled:
             Log("Scheduled " + report.Target + " for replacement at restart");
             break;
+        case TReportKind::Refused: {
+            // A failure too: the memo says why, for a user without a log.
+            const std::string line = "Skipped " + report.Target + ": " + report.Reason;
+            c.Memo1->AppendLine(line);
+            Log(line);
+            break;
+        }
     }
     // A failed once-only entry is tried again at the next installation, so
     // the total may grow.
     const int done = run.InstalledCount() + run.FailedCount() + run.ScheduledCount();
-    c.Progress->SetProgress(done, std::max(done, run.Due()));
+    if (c.Progress) c.Progress->SetProgress(done, std::max(done, run.Due()));
     Services.ProcessPaintMessages();
 }
 
@@ -122,8 +132,10 @@ void TUpdate::RunUpdate() {
         std::to_string(run.Due()) + " file(s) due");
 
     c.FileLabel2->SetVisible(true);
-    c.Progress->SetProgress(0, run.Due());
-    c.Progress->SetVisible(true);
+    if (c.Progress) {  // a window may have none
+        c.Progress->SetProgress(0, run.Due());
+        c.Progress->SetVisible(true);
+    }
     Services.ProcessPaintMessages();
     run.Execute();
     Script.FileEntries = run.Entries();  // with their Installed flags
@@ -131,7 +143,7 @@ void TUpdate::RunUpdate() {
     c.Animate1->Stop();
     c.Animate1->SetVisible(false);
     c.FileLabel2->SetVisible(false);
-    c.Progress->SetVisible(false);
+    if (c.Progress) c.Progress->SetVisible(false);
     const bool restart = run.ScheduledCount() > 0;
     exitCode_ = run.FailedCount() > 0 ? ecFailures : restart ? ecRestartRequired : ecSuccess;
     Log("Update finished: " + std::to_string(run.InstalledCount()) + " installed, " +

@@ -17,6 +17,7 @@ inline constexpr const char* kPackageNotFoundText = "The update package \"%s\" w
 inline constexpr const char* kPackageBrokenText =
     "The update package \"%s\" could not be read: %s";
 inline constexpr const char* kRestoreCancelledText = "the restore was cancelled.";
+inline constexpr const char* kRestoreErrorText = "%s (error %d)";
 inline constexpr const char* kNoWorkDirText = "Could not create a work directory in \"%s\".";
 
 // A directory of our own under the temporary directory, so that two updaters
@@ -66,19 +67,26 @@ void TUpdate::LoadLanguage() {
 }
 
 void TUpdate::FormShow() {
+    // A close that comes while start-up lets messages through (the restore
+    // does, block by block) waits until start-up has returned: the work
+    // directory must not go while the restore still writes into it.
+    TBusy busy(*this, TBusyKind::Starting);
     try {
         StartupSequence();
     } catch (const std::exception& e) {
-        // Shown by the general error display; the window stays where
-        // start-up stopped.
+        // Nothing may be offered from a start-up that stopped halfway (a
+        // script read up to a bad date would install its last entry into
+        // the root of the current drive): the message, then the wizard closes.
         startupFailed_ = true;
         exitCode_ = ecNoPackage;
         ShowError(e.what());
+        closePending_ = true;
     }
 }
 
 void TUpdate::StartupSequence() {
     Services.ProcessMessages();
+    if (closePending_) return;  // closed before anything began
     if (!CommandLine.LogFile.empty()) log_ = std::make_unique<TUpdateLog>(Platform, CommandLine.LogFile);
 
     FillDriveList();
@@ -100,6 +108,7 @@ void TUpdate::StartupSequence() {
     Log("Work directory " + WorkDir);
 
     if (!FindAndRestorePackage()) return;
+    if (closePending_) return;  // closed while the restore ran
 
     LoadLanguage();
 
@@ -124,12 +133,14 @@ void TUpdate::StartupSequence() {
     ShowPage();
 }
 
+// Returns false when start-up ends here; the wizard then closes as soon as
+// start-up has returned (closePending_, see FormShow).
 bool TUpdate::FindAndRestorePackage() {
     // The restore engine's own error goes into the one message below, not
     // into a box of its own.
     restoreError_.clear();
-    BackupFile1.OnError = [this](TBackupFile&, int32_t, const std::string& text) {
-        restoreError_ = text;
+    BackupFile1.OnError = [this](TBackupFile&, int32_t code, const std::string& text) {
+        restoreError_ = FormatMessage(kRestoreErrorText, {text, std::to_string(code)});
     };
     // A long restore gets a window with Cancel before the wizard can appear.
     TRestoreProgress progress(BackupFile1, Services, CommandLine.Silent);
@@ -139,16 +150,17 @@ bool TUpdate::FindAndRestorePackage() {
     if (appendedAt) {
         packageName_ = CommandLine.ExePath;
         Log("Package appended to " + packageName_);
-        // Only a failure to open its own file reaches the caller; the rest
-        // counts as a failed restore.
-        const std::unique_ptr<TFileStream> file =
+        // A file of our own that cannot be opened ends start-up with its own
+        // message; everything after that is the restore's, and its message
+        // is kept for the sentence below.
+        const std::unique_ptr<TFileStream> exe =
             Platform.OpenFile(CommandLine.ExePath, TOpenMode::ReadShared);
         progress.Start(ExtractFileName(packageName_));
         try {
-            file->SetPosition(*appendedAt);
-            restored = BackupFile1.RestoreFromStream(file.get(), WorkDir);
-        } catch (const Exception&) {
-            restored = false;
+            exe->SetPosition(*appendedAt);
+            restored = BackupFile1.RestoreStream(*exe, WorkDir);
+        } catch (const std::exception& e) {
+            restoreError_ = e.what();
         }
     } else {
         packageName_ = CommandLine.PackagePath;
@@ -157,12 +169,12 @@ bool TUpdate::FindAndRestorePackage() {
                 exitCode_ = ecNoPackage;
                 startupFailed_ = true;
                 ShowError(kNoPackageText);
-                Services.Close();
+                closePending_ = true;
                 return false;
             }
             if (!Services.ExecuteOpenDialog(ExtractFilePath(CommandLine.ExePath), packageName_)) {
                 Log("No package chosen");
-                Services.Close();
+                closePending_ = true;
                 return false;
             }
         }
@@ -171,7 +183,7 @@ bool TUpdate::FindAndRestorePackage() {
             exitCode_ = ecNoPackage;
             startupFailed_ = true;
             ShowError(FormatMessage(kPackageNotFoundText, {packageName_}));
-            Services.Close();
+            closePending_ = true;
             return false;
         }
         progress.Start(ExtractFileName(packageName_));
@@ -187,7 +199,7 @@ bool TUpdate::FindAndRestorePackage() {
         // work directory away with all the restore wrote, the cut file too.
         Log("Restore cancelled");
         exitCode_ = ecClosedEarly;
-        Services.Close();
+        closePending_ = true;
         return false;
     }
     if (!restored) {
@@ -196,7 +208,7 @@ bool TUpdate::FindAndRestorePackage() {
         startupFailed_ = true;
         if (restoreError_.empty()) restoreError_ = kRestoreCancelledText;
         ShowError(FormatMessage(kPackageBrokenText, {packageName_, restoreError_}));
-        Services.Close();
+        closePending_ = true;
         return false;
     }
     return true;

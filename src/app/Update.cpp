@@ -6,6 +6,7 @@
 #include "app/UpdateLog.h"
 #include "common/Errors.h"
 #include "controls/FileLbl.h"
+#include "update/EntryRules.h"
 
 namespace oup {
 
@@ -168,22 +169,15 @@ bool TUpdate::CloseQuery() {
         closePending_ = true;
         return false;
     }
-    if (busy_ == TBusyKind::Updating) {
-        // Half an update is worse than a late close: the run closes the
-        // window when it has finished.
+    if (busy_ == TBusyKind::Updating || busy_ == TBusyKind::Starting) {
+        // Half an update is worse than a late close, and a restore that goes
+        // on after its work directory was removed would make it again: the
+        // window closes when they have finished.
         closePending_ = true;
         return false;
     }
     return true;
 }
-
-namespace {
-// A name that stays inside the directory it is appended to.
-bool IsPlainFileName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of("\\/:") == std::string::npos;
-}
-}  // namespace
 
 void TUpdate::FormClose() {
     if (closed_) return;

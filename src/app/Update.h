@@ -109,7 +109,7 @@ public:
 enum TExitCode : int {
     ecSuccess = 0,         // every file that was due was installed
     ecFailures = 1,        // the run completed with failure lines
-    ecNoPackage = 2,       // no package, unreadable package, or start-up failed
+    ecNoPackage = 2,       // no package, unreadable package, start-up failed, or a usage error
     ecNoInstallation = 3,  // unattended, and no installation found
     ecClosedEarly = 4,     // the wizard was closed before the update ran
     // Nothing failed, and a file in use waits for Windows to restart: the
@@ -141,8 +141,8 @@ public:
     void Button2Click();
     // The window is asked to close (Close button, Esc, close box). Returns
     // whether it may close now; during a search the close acts as Cancel and
-    // happens when the search has stopped, during the update run it waits
-    // for the run's end.
+    // happens when the search has stopped, during start-up and the update
+    // run it waits for their end.
     bool CloseQuery();
 
     void ShowPage();
@@ -183,11 +183,11 @@ public:
     bool CancelRequested = false;
 
 private:
-    enum class TBusyKind { None, Searching, Updating };
-    // Held while a search or the update run is in progress: Start, Update
-    // and Next do nothing meanwhile (a click let through by the search's
-    // message pump must not start a second search inside the first), and a
-    // close asked for meanwhile happens when it is released.
+    enum class TBusyKind { None, Starting, Searching, Updating };
+    // Held while start-up, a search or the update run is in progress: Start,
+    // Update and Next do nothing meanwhile (a click let through by the
+    // search's message pump must not start a second search inside the
+    // first), and a close asked for meanwhile happens when it is released.
     class TBusy {
     public:
         TBusy(TUpdate& form, TBusyKind kind);

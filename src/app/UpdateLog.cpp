@@ -9,7 +9,9 @@ TUpdateLog::TUpdateLog(TPlatform& platform, const std::string& path) {
         file_ = platform.OpenFile(path, TOpenMode::ReadWriteShared);
     else
         file_ = platform.OpenFile(path, TOpenMode::Create);
-    file_->Seek(0, TSeekOrigin::soEnd);
+    // Lines written anywhere but at the end would overwrite earlier runs.
+    if (file_->Seek(0, TSeekOrigin::soEnd) < 0)
+        throw EInOutError(FormatMessage("Cannot append to the log file \"%s\".", {path}));
 }
 
 void TUpdateLog::Line(const std::string& text) {

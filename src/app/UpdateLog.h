@@ -12,7 +12,8 @@ namespace oup {
 class TUpdateLog {
 public:
     // Opens path for appending, creating it when missing. Raises EFOpenError
-    // when it can be neither opened nor created.
+    // when it can be neither opened nor created, and EInOutError when its end
+    // cannot be reached.
     TUpdateLog(TPlatform& platform, const std::string& path);
     // Writes one line ending in CR LF. A failed write is not fatal to the run.
     void Line(const std::string& text);

@@ -18,7 +18,9 @@ public:
     TStream& operator=(const TStream&) = delete;
     virtual ~TStream() = default;
 
-    // Reads up to count bytes; returns how many were read (0 at the end).
+    // Reads up to count bytes; returns how many were read, 0 only at the
+    // end. A read the system refuses raises EReadError: taking it for the end
+    // would cut a script or a language file short without a word.
     virtual size_t Read(void* buffer, size_t count) = 0;
     // Writes up to count bytes; returns how many were written.
     virtual size_t Write(const void* buffer, size_t count) = 0;

@@ -261,7 +261,13 @@ void TBackupFile::SwitchVolume(TPackageReader& reader, const TPackageRecord& rec
     std::unique_ptr<TFileStream> output;
     if (extract) {
         output = platform_.OpenFile(CurrentFile, TOpenMode::ReadWriteShared);
-        output->Seek(0, TSeekOrigin::soEnd);
+        // Anywhere but the end, the rest would overwrite the entry's start.
+        if (output->Seek(0, TSeekOrigin::soEnd) < 0) {
+            ErrorCode = kErrReadFile;
+            Continue = false;
+            FinishOutput(output, entryDate_);
+            return;
+        }
     }
     DecompressEntry(reader, output.get(), extract);
     if (output) FinishOutput(output, entryDate_);

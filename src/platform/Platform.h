@@ -146,6 +146,10 @@ public:
     virtual std::string QueryDosDevice(const std::string& drive) = 0;
     // Waits; the fake machine returns at once and counts the time.
     virtual void Sleep(unsigned milliseconds) = 0;
+    // Writes text to the process's standard error when it has a valid one
+    // (a GUI program has one only when its starter handed it over); opens
+    // no console. Returns whether the text was written.
+    virtual bool WriteStandardError(const std::string& text) = 0;
 
     // --- helpers built on the operations above ---
     bool FileExists(const std::string& path);       // a file, not a directory

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "common/Errors.h"
+#include "update/EntryRules.h"
 
 namespace oup {
 
@@ -56,7 +57,26 @@ void TUpdateRun::Report(TReportKind kind, const std::string& target, const std::
     if (OnReport) OnReport({kind, target, reason, installation, entry});
 }
 
+TDecision TUpdateRun::CheckRules(const std::string& installationDir,
+                                 const TFileEntry& entry) const {
+    // A name with a directory in it would read from outside the work
+    // directory or write outside the target; a device name reads or writes
+    // nothing. Either way nothing may be read or written for the pair.
+    for (const std::string* name : {&entry.SourceName, &entry.TargetName})
+        if (!IsPlainFileName(*name))
+            return TDecision::Refusal("\"" + *name + "\" is not a plain file name",
+                                      installationDir + "\\" + *name);
+    // Without an absolute target the copy would land relative to whatever
+    // the current directory of some drive happens to be.
+    const std::string targetDir = ExpandTargetDir(entry.TargetDir, installationDir, dirs_);
+    if (!IsAbsoluteTargetDir(targetDir))
+        return TDecision::Refusal("target directory \"" + targetDir + "\" is not an absolute path",
+                                  installationDir + "\\" + entry.TargetName);
+    return {};
+}
+
 TDecision TUpdateRun::Decide(const std::string& installationDir, const TFileEntry& entry) {
+    if (TDecision refused = CheckRules(installationDir, entry); refused.Fail) return refused;
     const std::string instanceFile = installationDir + "\\" + entry.TargetName;
     const std::string& mode = entry.Mode;
     if (mode == kModeAlwaysUpdate || mode == kModeAlwaysCopy) return {true, {}};
@@ -86,6 +106,12 @@ void TUpdateRun::StampFileDate(const std::string& path, TDateTime dateTime) {
     // Years outside 1980..2107 pack to 0, which names no time: leave it.
     const int32_t dos = DateTimeToDos(dateTime);
     if (dos != 0) file->SetLastWriteDos(dos);
+}
+
+void TUpdateRun::Refuse(const TDecision& refusal, const std::string& installationDir,
+                        size_t entryIndex) {
+    ++failed_;
+    Report(TReportKind::Refused, refusal.Target, refusal.Reason, installationDir, entryIndex);
 }
 
 TUpdateRun::TSwap TUpdateRun::CopyIntoPlace(const std::string& source, const std::string& target,
@@ -179,6 +205,11 @@ std::string TUpdateRun::PathAtRestart(const std::string& path) {
 
 void TUpdateRun::InstallEntry(const std::string& installationDir, size_t entryIndex) {
     TFileEntry& entry = entries_.at(entryIndex);
+    // Also when called without Decide: such an entry is never installed.
+    if (const TDecision refused = CheckRules(installationDir, entry); refused.Fail) {
+        Refuse(refused, installationDir, entryIndex);
+        return;
+    }
     const std::string targetDir = ExpandTargetDir(entry.TargetDir, installationDir, dirs_);
 
     // The Windows and system directories are shared by every installation:
@@ -260,6 +291,8 @@ void TUpdateRun::Execute() {
         Report(TReportKind::Visiting, instanceFile, {}, installation.Dir, pair.Entry);
         if (pair.Decision.Install)
             InstallEntry(installation.Dir, pair.Entry);
+        else if (pair.Decision.Fail)
+            Refuse(pair.Decision, installation.Dir, pair.Entry);
         else
             Report(TReportKind::Skipped, instanceFile, pair.Decision.Reason, installation.Dir,
                    pair.Entry);

@@ -26,10 +26,22 @@ struct TUpdateDirs {
     std::string SystemDir;   // "<winsysdir>", no trailing backslash
 };
 
-// What the mode of an entry decides for one installation.
+// What is decided for one entry and one installation: install it, skip it
+// as its mode says, or refuse it because the entry names what it may not
+// (Fail: a failure of the run, decided before anything is read or written).
 struct TDecision {
+    TDecision(bool install = false, std::string reason = {})
+        : Install(install), Reason(std::move(reason)) {}
+    static TDecision Refusal(std::string reason, std::string target) {
+        TDecision d(false, std::move(reason));
+        d.Fail = true;
+        d.Target = std::move(target);
+        return d;
+    }
     bool Install = false;
     std::string Reason;  // why not, when not
+    bool Fail = false;
+    std::string Target;  // what a refusal names: the instance file, or the bad name's place
 };
 
 enum class TReportKind {
@@ -40,6 +52,8 @@ enum class TReportKind {
     Failed,     // Target: the target file; the old file is intact; Reason: empty, or "in use"
     Scheduled,  // Target: the target file, held by a program; its new copy waits
                 // beside it (StagedCopyName) and replaces it when Windows restarts
+    Refused,    // Target: the instance file or the bad name in the installation;
+                // Reason says why; a failure, though nothing was touched
 };
 
 struct TUpdateReport {
@@ -85,7 +99,8 @@ public:
         Execute();
     }
 
-    // The mode's decision for one pair.
+    // The decision for one pair: first whether the entry's names and its
+    // target directory are allowed at all (EntryRules.h), then its mode.
     TDecision Decide(const std::string& installationDir, const TFileEntry& entry);
     // Installs one entry into one installation, under the once-only rule for
     // the Windows and system directories; reports the outcome.
@@ -106,6 +121,10 @@ private:
         size_t Entry;
         TDecision Decision;
     };
+    // The refusal of a pair whose entry breaks the rules; Fail is false when
+    // the entry keeps them.
+    TDecision CheckRules(const std::string& installationDir, const TFileEntry& entry) const;
+    void Refuse(const TDecision& refusal, const std::string& installationDir, size_t entryIndex);
     enum class TSwap { Replaced, Scheduled, Failed, InUse };
     TSwap CopyIntoPlace(const std::string& source, const std::string& target, TDateTime date);
     TSwap StageForRestart(const std::string& temp, const std::string& target);

@@ -1,5 +1,6 @@
 #include "update/UpdateScript.h"
 
+#include <deque>
 #include <memory>
 
 #include "common/Errors.h"
@@ -40,14 +41,26 @@ void ReadUpdateScript(TPlatform& platform, const std::string& path, TUpdateScrip
     script.ReservedFlagText = reader.ReadLine();
 
     // The end is tested only before an entry: a short last entry reads its
-    // missing lines as empty, and an empty date line then fails.
-    while (!reader.Eof()) {
+    // missing lines as empty, and an empty date line then fails. Blank lines
+    // that run up to the end (an editor's last line end, or a few) are no
+    // entry; blank lines followed by text start one, and its lines then count.
+    std::deque<std::string> ahead;
+    auto nextLine = [&] {
+        if (ahead.empty()) return reader.ReadLine();
+        std::string line = std::move(ahead.front());
+        ahead.pop_front();
+        return line;
+    };
+    for (;;) {
+        while (!reader.Eof() && (ahead.empty() || Trim(ahead.back()).empty()))
+            ahead.push_back(reader.ReadLine());
+        if (ahead.empty() || Trim(ahead.back()).empty()) break;
         TFileEntry& entry = script.FileEntries.emplace_back();
-        entry.SourceName = reader.ReadLine();
-        entry.TargetName = reader.ReadLine();
-        entry.Mode = reader.ReadLine();
-        entry.FileDate = StrToDateTime(reader.ReadLine());
-        entry.TargetDir = reader.ReadLine();
+        entry.SourceName = nextLine();
+        entry.TargetName = nextLine();
+        entry.Mode = nextLine();
+        entry.FileDate = StrToDateTime(nextLine());
+        entry.TargetDir = nextLine();
     }
 }
 

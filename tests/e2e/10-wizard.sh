@@ -6,7 +6,8 @@
 #    Esc closes the wizard (exit status 4: closed before the update ran);
 #  - started with no package, the open dialog appears, and Esc in it ends
 #    the program (exit status 4) without a wizard window;
-#  - a damaged package gives an error message box and no wizard (exit 2).
+#  - a damaged package gives an error message box and no wizard (exit 2);
+#  - an unknown option gives a message box with the usage and no wizard (exit 2).
 # Screenshots go to $OUP_BUILD_WIN/e2e/.
 #
 # Environment (scripts/test.sh exports it): OUP_BUILD_WIN (the windows
@@ -211,6 +212,24 @@ if box=$(wait_window '^Ostrel Update$' 120); then
     fi
 else
     fail "no error message for a damaged package"
+    wait_exit
+fi
+
+# --- a usage error: the usage in a message box, no wizard ---
+run=usage
+start "$winwork\\ledger.oup" /FOO
+if box=$(wait_window '^Ostrel Update$' 120); then
+    import -window root "$out/usage-error.png"
+    pass "an unknown option gives a message box"
+    if xdotool search --onlyvisible --name '^Ostrel Update 2002$' >/dev/null 2>&1; then
+        fail "the wizard window is shown for an unknown option"
+    fi
+    key "$box" Return
+    wait_exit
+    [[ $status == 2 ]] && pass "the unknown option ends the program (exit 2)" ||
+        fail "unknown option: exit status $status, want 2"
+else
+    fail "no message box for an unknown option"
     wait_exit
 fi
 

@@ -8,7 +8,14 @@
 #    with /NORESTARTREPLACE: exit 1, its failure line, its old content
 #    intact, nothing staged for a restart, the rest installed (without the
 #    option the file waits for a restart: 25-restart-replace.sh);
-#  - no installation under the /DIR roots: exit 3; no package: exit 2.
+#  - no installation under the /DIR roots: exit 3; no package: exit 2;
+#  - a script whose second entry has an invalid date: exit 2, the date in the
+#    log, no installation touched; a SourceName that climbs out of the work
+#    directory: nothing of what it names is installed (exit 1); a cut
+#    self-contained update: exit 2 with the restore's own message; usage
+#    errors (unknown option, /DIR without "=", /DIR= empty): exit 2 and the
+#    argument in the log. The broken packages are written here (stored
+#    blocks), not by oupack, which may come to refuse such scripts.
 #
 # Environment (scripts/test.sh exports it): OUP_BUILD_WIN, OUP_BUILD_HOST,
 # WINEPREFIX. Logs of each run go to $OUP_BUILD_WIN/e2e/.
@@ -143,6 +150,111 @@ name=nopackage
 updater $name "$win\\oupdate.exe" /S
 expect "$name: exit status $status, want 2" test "$status" = 2
 expect_log "Error: No update package was given."
+
+# le32 N: N as four little-endian bytes (negative N in two's complement).
+le32() {
+    local v=$(($1 & 0xFFFFFFFF))
+    printf "$(printf '\\%03o\\%03o\\%03o\\%03o' $((v & 255)) $((v >> 8 & 255)) \
+        $((v >> 16 & 255)) $((v >> 24 & 255)))"
+}
+
+# stored_package OUT FILE...: a package holding the files unchanged.
+stored_package() {
+    local out=$1 f name size at n total=0
+    shift
+    for f in "$@"; do total=$((total + $(stat -c %s "$f"))); done
+    {
+        le32 0
+        le32 "$total"
+        le32 $#
+        for f in "$@"; do
+            name=$(basename "$f")
+            le32 ${#name}
+            printf '%s' "$name"
+            le32 0x325C86FA  # 28.02.2005 16:55:52
+            printf 'EC2\0'
+            size=$(stat -c %s "$f")
+            for ((at = 0; at < size; at += 16384)); do
+                n=$((size - at < 16384 ? size - at : 16384))
+                le32 $((-n))
+                dd if="$f" bs=16384 skip=$((at / 16384)) count=1 status=none
+            done
+            le32 0
+        done
+        le32 0
+    } >"$out"
+}
+
+# What the installations hold, to tell that a run touched nothing.
+installations_state() {
+    (cd "$work" && find drive_m drive_n -type f -exec md5sum {} + | sort)
+    [[ -e $sysdll ]] && echo "$sysdll exists"
+    return 0
+}
+
+# --- an invalid date in the script's second entry: nothing installed ---
+make_installations
+bad=$work/baddate
+mkdir -p "$bad"
+cp "$src"/* "$bad/"
+abacus_script | sed 's/02\.03\.2004 08:09:10/31.02.2004 08:09:10/' >"$bad/oupdate.inf"
+stored_package "$cdir/baddate.oup" "$bad"/*
+before=$(installations_state)
+name=baddate
+updater $name "$win\\oupdate.exe" /S "$win\\baddate.oup"
+expect "$name: exit status $status, want 2" test "$status" = 2
+expect_log "Error: '31.02.2004 08:09:10' is not a valid date and time"
+expect "$name: no installation file changed" test "$before" = "$(installations_state)"
+
+# --- a SourceName that climbs out of the work directory ---
+make_installations
+printf 'a file of the user, outside the work directory\r\n' >"$cdir/secret.txt"
+climb='..\..\..\..\..\..\..\..\oup-e2e-unattended\secret.txt'
+esc=$work/escape
+mkdir -p "$esc"
+cp "$src"/* "$esc/"
+{
+    abacus_script
+    printf '\r\n'
+    printf '%s\r\n' "$climb" "secret.txt" "Always copy" "01.01.2004" '<installdir>\' | head -c -2
+} >"$esc/oupdate.inf"
+stored_package "$cdir/escape.oup" "$esc"/*
+name=escape
+updater $name "$win\\oupdate.exe" /S "$win\\escape.oup"
+expect "$name: exit status $status, want 1" test "$status" = 1
+expect_log "Skipped M:\\Apps\\Abacus\\$climb: \"$climb\" is not a plain file name"
+expect "$name: nothing from outside the work directory is installed" \
+    test -z "$(find "$work/drive_m" "$work/drive_n" -name secret.txt)"
+expect "$name: the rest is installed" cmp -s "$src/abacus.ex_" "$work/drive_n/Abacus/abacus.exe"
+
+# --- a self-contained update cut short: the restore's own message ---
+cp "$cdir/abacus-update.exe" "$cdir/abacus-cut.exe"
+truncate -s -4 "$cdir/abacus-cut.exe"  # the end marker
+name=cut
+updater $name "$win\\abacus-cut.exe" /S
+expect "$name: exit status $status, want 2" test "$status" = 2
+# Today the engine says "Stream read error" here.
+expect "$name: the log carries the restore's message" \
+    grep -qE "^Error: The update package \".*abacus-cut\.exe\" could not be read: [^ ]" "$log"
+expect "$name: the message is not \"cancelled\"" bash -c "! grep -q cancelled '$log'"
+
+# --- usage errors name their argument ---
+make_installations
+before=$(installations_state)
+usage_case() {
+    name=$1
+    local want=$2
+    shift 2
+    updater $name "$@"
+    expect "$name: exit status $status, want 2" test "$status" = 2
+    expect_log "Error: $want"
+}
+usage_case usage-unknown 'Unknown option "/FOO".' "$win\\oupdate.exe" "$win\\abacus.oup" /S /FOO
+usage_case usage-blank 'The option "/DIR" needs a value: /DIR=DIR[;DIR...].' \
+    "$win\\oupdate.exe" /S /DIR 'C:\x'
+usage_case usage-empty 'The option "/DIR=" needs a value: /DIR=DIR[;DIR...].' \
+    "$win\\oupdate.exe" "$win\\abacus.oup" /S /DIR=
+expect "usage errors: no installation file changed" test "$before" = "$(installations_state)"
 
 echo "logs in $out"
 echo "unattended: $passed passed, $failed failed"

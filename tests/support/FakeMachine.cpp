@@ -27,8 +27,10 @@ public:
 
     size_t Read(void* buffer, size_t count) override {
         auto& b = data_->Bytes;
-        if (!canRead_ || pos_ >= b.size()) return 0;
-        const size_t n = std::min(count, b.size() - pos_);
+        // As ReadFile fails on a handle without read access, or on a bad sector.
+        if (!canRead_ || (count > 0 && pos_ >= data_->ReadLimit)) throw EReadError(kReadErrorText);
+        if (pos_ >= b.size()) return 0;
+        const size_t n = std::min({count, b.size() - pos_, data_->ReadLimit - pos_});
         std::memcpy(buffer, b.data() + pos_, n);
         pos_ += n;
         return n;
@@ -44,6 +46,7 @@ public:
         return count;
     }
     int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+        if (data_->SeekFails && (origin != TSeekOrigin::soCurrent || offset != 0)) return -1;
         int64_t base = origin == TSeekOrigin::soBeginning ? 0
                        : origin == TSeekOrigin::soCurrent ? static_cast<int64_t>(pos_)
                                                           : static_cast<int64_t>(data_->Bytes.size());
@@ -177,6 +180,12 @@ void TFakeMachine::FailWritesAfter(const std::string& path, size_t bytes) {
     if (!Find(path)) AddFile(path, "");
     Find(path)->Data->WriteLimit = bytes;
 }
+
+void TFakeMachine::FailReadsAfter(const std::string& path, size_t bytes) {
+    Find(path)->Data->ReadLimit = bytes;
+}
+
+void TFakeMachine::FailSeeks(const std::string& path) { Find(path)->Data->SeekFails = true; }
 
 void TFakeMachine::SetDiskSpace(char drive, size_t bytes) {
     diskSpace_[static_cast<char>(std::toupper(static_cast<unsigned char>(drive)))] = bytes;

@@ -33,6 +33,10 @@ public:
     void Lock(const std::string& path, bool locked = true);
     // Writes to this file fail once it holds this many bytes (a full disk).
     void FailWritesAfter(const std::string& path, size_t bytes);
+    // Reads of this file fail once they reach this offset (a bad sector).
+    void FailReadsAfter(const std::string& path, size_t bytes);
+    // Every move of this file's position fails (asking for it still works).
+    void FailSeeks(const std::string& path);
     // A copy onto this drive writes at most this many bytes of the file and
     // then fails, whether the target is new or not (a nearly full disk).
     void SetDiskSpace(char drive, size_t bytes);
@@ -79,6 +83,7 @@ public:
     std::vector<std::pair<std::string, std::string>> PendingRenames;
     bool MayScheduleRenames = true;  // false: no right to write the list
     unsigned SleptMs = 0;            // the time Sleep was asked to wait
+    std::string StandardError;           // what the program wrote there
 
     static constexpr int32_t kDefaultTime = 0x325C86FA;  // 28.02.2005 16:55:52
 
@@ -108,11 +113,17 @@ public:
     std::string GetSystemWow64Dir() override { return SystemWow64Dir; }
     std::string QueryDosDevice(const std::string& drive) override;
     void Sleep(unsigned milliseconds) override { SleptMs += milliseconds; }
+    bool WriteStandardError(const std::string& text) override {
+        StandardError += text;
+        return true;
+    }
 
     struct TData {
         std::vector<uint8_t> Bytes;
         int32_t Time = kDefaultTime;
         size_t WriteLimit = SIZE_MAX;
+        size_t ReadLimit = SIZE_MAX;
+        bool SeekFails = false;
     };
     struct TNode {
         std::string Path;  // as created

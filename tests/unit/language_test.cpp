@@ -144,5 +144,19 @@ TEST(ExpandPlaceholders, InsertedValuesAreFilledByLaterPlaceholdersOnlyAndNeverL
     EXPECT_EQ("<programname>", ExpandPlaceholders("<<programname>", v));
 }
 
+TEST(ExpandPlaceholders, ValuesThatMultiplyStopGrowingTheText) {
+    auto repeat = [](const std::string& s, int n) {
+        std::string out;
+        while (n-- > 0) out += s;
+        return out;
+    };
+    // 150 x 200 x 200 versions of 2000 bytes each would be 12 GB.
+    const TPlaceholderValues v{repeat("<company>", 200), repeat("<version>", 200),
+                               std::string(2000, 'x'), 0};
+    const std::string out = ExpandPlaceholders(repeat("<programname>", 150), v);
+    EXPECT_LE(out.size(), 4u * 65536 + 150 * 13);
+    EXPECT_EQ(0u, out.find(std::string(2000, 'x') + std::string(2000, 'x')));
+}
+
 }  // namespace
 }  // namespace oup

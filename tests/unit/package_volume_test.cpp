@@ -184,6 +184,18 @@ TEST_F(VolumeTest, BrokenContinuationsRaise) {
     EXPECT_EQ("abc", m.Content("C:\\T\\a.txt"));
 }
 
+TEST_F(VolumeTest, AnOutputThatCannotBeContinuedAtItsEndFailsTheEntry) {
+    Pack({{"d:\\a.bin", NoiseBytes(30000, 1)}}, 20000);
+    m.AddFile("C:\\T\\a.bin", "");
+    m.FailSeeks("C:\\T\\a.bin");
+    EXPECT_FALSE(b.Restore("D:\\upd\\update.oup", "C:\\T"));
+    ASSERT_EQ(2u, ui.Boxes.size());  // the volume prompt, then the error
+    EXPECT_EQ("Kan ikke lese fil", ui.Boxes[1].Text);
+    EXPECT_EQ(NoiseBytes(30000, 1).substr(0, m.Content("C:\\T\\a.bin").size()),
+              m.Content("C:\\T\\a.bin"));  // the first volume's part, not written over
+    EXPECT_EQ(0, m.OpenCount());
+}
+
 TEST_F(VolumeTest, MalformedSwitchRecordIsDamage) {
     for (const char* digits : {"0a2", "02", "", "-12"}) {
         ui.Boxes.clear();

@@ -71,6 +71,15 @@ TEST_F(ScriptTest, LineEndsCtrlZAndTheFinalLineEndChangeNothing) {
         EXPECT_EQ("Always copy", script.FileEntries[0].Mode);
         EXPECT_EQ("<installdir>\\", script.FileEntries[0].TargetDir);
     }
+    // Blank lines that run up to the end are no entry.
+    const std::vector<std::string> tails = {"\r\n", "\r\n \r\n\t\r\n", "\n\n\n\n\n\n\n",
+                                            "\r\n\x1A" + kEntry};
+    for (const std::string& tail : tails) {
+        Read(kHeader + kEntry + tail);
+        EXPECT_EQ(1u, script.FileEntries.size());
+    }
+    Read(kHeader + "\r\n\r\n");
+    EXPECT_TRUE(script.FileEntries.empty());
     Read(kHeader);  // seven lines: no entries
     EXPECT_TRUE(script.FileEntries.empty());
     // A short last entry reads its missing target directory as empty.
@@ -80,9 +89,12 @@ TEST_F(ScriptTest, LineEndsCtrlZAndTheFinalLineEndChangeNothing) {
 
 TEST_F(ScriptTest, InvalidDatesNameTheTextAndKeepWhatWasRead) {
     script.FileEntries.resize(3);  // left from an earlier read
-    EXPECT_EQ("'' is not a valid date and time", ReadFailing(kHeader + kEntry + "\r\n"));
-    ASSERT_EQ(2u, script.FileEntries.size());  // a blank line starts one more entry
+    // A blank line with an entry behind it starts one more entry.
+    EXPECT_EQ("'Always copy' is not a valid date and time",
+              ReadFailing(kHeader + kEntry + "\r\n" + kEntry));
+    ASSERT_EQ(2u, script.FileEntries.size());
     EXPECT_EQ("<installdir>\\", script.FileEntries[0].TargetDir);
+    EXPECT_EQ("", script.FileEntries[1].SourceName);
 
     EXPECT_EQ("'31.02.2006 10:00' is not a valid date and time",
               ReadFailing(kHeader + kEntry + Lines({"two.dat", "two.txt", "Always copy", "31.02.2006 10:00", "x"}) + kEntry));
@@ -104,6 +116,22 @@ TEST_F(ScriptTest, AMissingOrLockedScriptFailsOnItsEmptyFifthLine) {
     machine.AddFile(kScript, kHeader);  // would read fine if it could be opened
     machine.Lock(kScript);
     EXPECT_THROW(ReadUpdateScript(machine, kScript, script), EConvertError);
+    EXPECT_EQ(0, machine.OpenCount());
+}
+
+TEST_F(ScriptTest, AReadErrorRaisesAndCutsNothingShortSilently) {
+    machine.AddFile(kScript, kHeader + kEntry + kEntry);
+    machine.FailReadsAfter(kScript, kHeader.size() + kEntry.size());  // at an entry's start
+    try {
+        ReadUpdateScript(machine, kScript, script);
+        ADD_FAILURE() << "read " << script.FileEntries.size() << " entries without an error";
+    } catch (const EReadError& e) {
+        EXPECT_EQ("Stream read error", e.Message());
+    }
+    machine.AddFile(kNotes, "notes");
+    machine.FailReadsAfter(kNotes, 2);
+    std::string notes;
+    EXPECT_THROW(LoadNotes(machine, kNotes, notes), EReadError);
     EXPECT_EQ(0, machine.OpenCount());
 }
 

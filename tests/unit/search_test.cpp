@@ -315,6 +315,7 @@ TEST_F(SearchPage, CancelWithAListingInFlightShowsPageTwoAtOnceAndAFreshSearchSt
     EXPECT_EQ(2, u.Page);
     EXPECT_TRUE(w.StartKnapp.Visible() && w.driveliste.Visible());
     EXPECT_FALSE(w.AvbrytKnapp.Visible());
+    EXPECT_FALSE(w.bane.Visible() || w.filelabel1.Visible());  // no path of a search that ended
     EXPECT_EQ(TCursorKind::crDefault, w.Services.Cursor);
     EXPECT_FALSE(u.Searching());
 

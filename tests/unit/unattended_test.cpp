@@ -139,6 +139,24 @@ TEST_F(Unattended, ExitStatusTellsWhatHappened) {
               Run({"/S", kPackage, "/DIR=D:\\Ledger", "/norestartreplace", "/LOG=C:\\update.log"}));
     EXPECT_TRUE(Logged("Could not update the file D:\\Ledger\\ledger.exe"));
     EXPECT_EQ(pending, w.Machine.PendingRenames.size());
+
+    // A log whose end cannot be reached is not written over from its start.
+    w.Machine.AddFile("C:\\stuck.log", "earlier runs\r\n");
+    w.Machine.FailSeeks("C:\\stuck.log");
+    EXPECT_EQ(ecNoPackage, Run({"/S", kPackage, "/LOG=C:\\stuck.log"}));
+    EXPECT_EQ("earlier runs\r\n", w.Machine.Content("C:\\stuck.log"));
+}
+
+TEST_F(Unattended, AUsageErrorIsOneLogLineAndStatusTwo) {
+    WritePackage(w.Machine, kPackage, Ledger());
+    EXPECT_EQ(ecNoPackage, Run({kPackage, "/S", "/FOO", "/LOG=C:\\update.log"}));
+    EXPECT_EQ(TNames{"Error: Unknown option \"/FOO\"."}, LogLines());
+    EXPECT_EQ(0u, w.Machine.StandardError.find("Unknown option \"/FOO\".\r\nUsage: oupdate.exe "))
+        << w.Machine.StandardError;
+    EXPECT_EQ("old ledger", w.Machine.Content("D:\\Ledger\\ledger.exe"));
+    // The usage asked for: nobody to show it to, and nothing done.
+    EXPECT_EQ(ecSuccess, Run({kPackage, "/S", "/?"}));
+    EXPECT_EQ("old ledger", w.Machine.Content("D:\\Ledger\\ledger.exe"));
 }
 
 TEST_F(Unattended, FurtherVolumesAreTakenWhenTheyLieBesideTheFirst) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "support/FakeWizard.h"
+#include "update/EntryRules.h"
 #include "update/UpdateRun.h"
 
 namespace oup::test {
@@ -58,6 +59,7 @@ protected:
             if (r.Kind == TReportKind::Failed)
                 outcomes.push_back("Failed " + r.Target +
                                    (r.Reason.empty() ? "" : ": " + r.Reason));
+            if (r.Kind == TReportKind::Refused) outcomes.push_back(r.Target + ": " + r.Reason);
         };
         run->Run(installations);
         run->OnReport = nullptr;
@@ -209,6 +211,53 @@ TEST_F(Run, ACopyThatBreaksOffPartWayLeavesTheOldFile) {
     int inDir = 0;
     for (const std::string& path : m.AllPaths()) inDir += path.rfind("E:\\Ledger\\", 0) == 0;
     EXPECT_EQ(1, inDir);  // no temporary file left behind
+}
+
+TEST_F(Run, EntriesThatReachElsewhereAreRefusedBeforeAnythingIsTouched) {
+    m.AddFile("C:\\secret.txt", "the user's own");
+    Entry("a.dat", "Always copy").SourceName = "..\\..\\secret.txt";
+    Entry("b.dat", "Always copy").TargetName = "..\\..\\b.dat";
+    Entry("nul.txt", "Update if present");  // a device: copying "succeeds", installs nothing
+    m.AddFile("D:\\Ledger\\nul.txt", "old");
+    Entry("c.dat", "Always copy", "");
+    Entry("d.dat", "Always copy", "C:data\\");
+    Entry("e.dat", "Always copy", "\\data\\");
+    Entry("f.dat", "Always copy", "<windir>\\");
+    dirs_.WindowsDir.clear();
+    Entry("g.dat", "Always copy", "<installdir>\\");  // sound, also at a drive root
+    Entry("h.dat", "Always copy", "<installdir>");
+    const TNames outcomes = Update({"D:\\Ledger", "E:"});
+    EXPECT_EQ(
+        (TNames{"D:\\Ledger\\..\\..\\secret.txt: \"..\\..\\secret.txt\" is not a plain file name",
+                "D:\\Ledger\\..\\..\\b.dat: \"..\\..\\b.dat\" is not a plain file name",
+                "D:\\Ledger\\nul.txt: \"nul.txt\" is not a plain file name",
+                "D:\\Ledger\\c.dat: target directory \"\" is not an absolute path",
+                "D:\\Ledger\\d.dat: target directory \"C:data\\\" is not an absolute path",
+                "D:\\Ledger\\e.dat: target directory \"\\data\\\" is not an absolute path",
+                "D:\\Ledger\\f.dat: target directory \"\\\" is not an absolute path",
+                "Installed D:\\Ledger\\g.dat", "Installed D:\\Ledger\\h.dat"}),
+        TNames(outcomes.begin(), outcomes.begin() + 9));
+    EXPECT_EQ("Installed E:\\h.dat", outcomes.back());  // the same at the root of E:
+    EXPECT_EQ(18u, outcomes.size());
+    EXPECT_EQ(14, run->FailedCount());
+    EXPECT_EQ(4, run->Due());
+    for (const std::string& path : m.AllPaths())
+        EXPECT_TRUE(path.find("secret") == std::string::npos || path == "C:\\secret.txt") << path;
+    EXPECT_FALSE(m.Exists("C:\\b.dat") || m.Exists("D:\\b.dat") || m.Exists("D:\\c.dat"));
+    EXPECT_EQ("old", m.Content("D:\\Ledger\\nul.txt"));
+}
+
+// The edges the run above does not meet: devices by any extension or case,
+// names that only look like one, and the forms of a share.
+TEST(EntryRules, PlainNamesAndAbsoluteTargets) {
+    for (const char* name : {".hidden", "CONSOLE", "COM0", "LPT10", "n\xE6r.txt"})
+        EXPECT_TRUE(IsPlainFileName(name)) << name;
+    for (const char* name : {"...", "CON", "lpt9.log", "AUX .x", "a?b", "a|b", "tab\tname"})
+        EXPECT_FALSE(IsPlainFileName(name)) << name;
+    for (const char* dir : {"\\\\srv\\share", "\\\\srv\\share\\x\\"})
+        EXPECT_TRUE(IsAbsoluteTargetDir(dir)) << dir;
+    for (const char* dir : {"1:\\x", "\\\\srv\\", "\\\\\\share", "\\\\.\\C:\\x", "\\\\?\\C:\\x"})
+        EXPECT_FALSE(IsAbsoluteTargetDir(dir)) << dir;
 }
 
 TEST_F(Run, DatesBefore1980LeaveThePackageCopysTime) {
@@ -419,6 +468,23 @@ TEST_F(UpdatePage, PageFiveSaysWindowsMustRestartWhenAFileWaitsForIt) {
     EXPECT_EQ((TNames{"Could not update the file D:\\Ledger\\help.hlp", "", "T27 restart"}),
               w.Memo1.Lines());
     EXPECT_EQ("The update is finished.\r\n\r\nT27 restart", w.Label1.Caption());
+}
+
+TEST_F(UpdatePage, RefusalsGiveTheirReasonsInTheMemoAlsoWithoutAProgressControl) {
+    TUpdate& u = Ready({"D:\\Ledger"});
+    u.Controls.Progress = nullptr;
+    Entry(u, "a.dat", "Always copy").TargetName = "..\\a.dat";
+    Entry(u, "b.dat", "Always copy").TargetDir = "data\\";
+    Entry(u, "c.dat", "Always copy");
+    u.ShowPage();
+    EXPECT_EQ(
+        (TNames{"Skipped D:\\Ledger\\..\\a.dat: \"..\\a.dat\" is not a plain file name",
+                "Skipped D:\\Ledger\\b.dat: target directory \"data\\\" is not an absolute path"}),
+        w.Memo1.Lines());
+    EXPECT_TRUE(w.Memo1.Visible() && w.Label12.Visible());
+    EXPECT_EQ(ecFailures, u.ExitCode());
+    EXPECT_TRUE(w.Machine.Exists("D:\\Ledger\\c.dat"));
+    EXPECT_FALSE(w.Progress.Visible());
 }
 
 TEST_F(UpdatePage, TheWindowShowsTheRunAndACloseWaitsForItsEnd) {

@@ -126,6 +126,19 @@ TEST_F(Wizard, AnAppendedPackageWinsOverTheArgument) {
     EXPECT_TRUE(w.Machine.Exists(u.WorkDir + "readme.txt"));
 }
 
+TEST_F(Wizard, ACutSelfContainedUpdateShowsTheRestoresOwnMessage) {
+    WritePackage(w.Machine, "C:\\tmp.oup", Pkg());
+    const std::string bytes = w.Machine.Content("C:\\tmp.oup");
+    w.InstallExecutable(std::vector<uint8_t>(bytes.begin(), bytes.end() - 4));  // no end marker
+    TUpdate& u = w.Create();
+    u.FormShow();
+    ASSERT_EQ(1u, w.Services.Messages.size());
+    EXPECT_EQ("The update package \"C:\\oupdate.exe\" could not be read: Stream read error",
+              w.Services.Messages[0].Text);
+    EXPECT_EQ(ecNoPackage, u.ExitCode());
+    EXPECT_EQ(1, w.Services.Closes);
+}
+
 TEST_F(Wizard, ABrokenPackageGivesOneMessageAndNoWizard) {
     WritePackage(w.Machine, kPackage, Pkg());
     std::string bytes = w.Machine.Content(kPackage);
@@ -138,6 +151,7 @@ TEST_F(Wizard, ABrokenPackageGivesOneMessageAndNoWizard) {
     ASSERT_EQ(1u, w.Services.Messages.size());
     const std::string text = w.Services.Messages[0].Text;
     EXPECT_NE(std::string::npos, text.find(kPackage)) << text;
+    EXPECT_NE(std::string::npos, text.find("(error ")) << text;  // the engine's code
     EXPECT_EQ(TMsgKind::Error, w.Services.Messages[0].Kind);
     EXPECT_EQ(1, w.Services.Closes);
     EXPECT_EQ(ecNoPackage, u.ExitCode());
@@ -166,16 +180,19 @@ TEST_F(Wizard, AMissingOrCutPackageIsRefusedToo) {
     EXPECT_EQ(ecNoPackage, u.ExitCode());
 }
 
-TEST_F(Wizard, StartUpErrorsStopWhereTheyAreRaised) {
+TEST_F(Wizard, StartUpErrorsEndTheWizardAfterTheirMessage) {
     TTestPackage badDate = Pkg();
-    badDate.Script[4] = "";
+    badDate.Script[7 + 5 + 3] = "31.02.2005";  // the second entry's date
     TUpdate& u = Start(badDate);
     ASSERT_EQ(1u, w.Services.Messages.size());
-    EXPECT_EQ("'' is not a valid date and time", w.Services.Messages[0].Text);
+    EXPECT_EQ("'31.02.2005' is not a valid date and time", w.Services.Messages[0].Text);
     EXPECT_EQ("Ostrel Update", w.Services.Messages[0].Caption);
     EXPECT_EQ("Instruksjoner", w.advpanel2.Caption());  // page 1 never set up
     EXPECT_TRUE(u.StartupFailed());
     EXPECT_EQ(ecNoPackage, u.ExitCode());
+    // Closed: nothing of the half-read script can be installed.
+    EXPECT_EQ(1, w.Services.Closes);
+    EXPECT_FALSE(w.Machine.Exists(u.WorkDir));
 
     TFakeWizard shortLanguage;
     TTestPackage p = Pkg();
@@ -189,6 +206,23 @@ TEST_F(Wizard, StartUpErrorsStopWhereTheyAreRaised) {
     // The layout texts of the optional captions stay.
     EXPECT_EQ("Stasjon", shortLanguage.driveliste.ColumnTitle());
     EXPECT_EQ("&Avbryt", shortLanguage.AvbrytKnapp.Caption());
+}
+
+TEST_F(Wizard, ACloseDuringTheRestoreWaitsForItAndLeavesNoWorkDir) {
+    // Asked as the window asks on Alt+F4, while the restore pumps messages.
+    bool closedAtOnce = false;
+    w.Services.OnPump = [&] {
+        if (w.Services.Pumps == 2 && w.Update().CloseQuery()) {
+            closedAtOnce = true;
+            w.Update().FormClose();
+        }
+    };
+    TUpdate& u = Start(Pkg());
+    EXPECT_FALSE(closedAtOnce);
+    EXPECT_EQ(1, w.Services.Closes);
+    EXPECT_FALSE(w.Machine.Exists(u.WorkDir));
+    EXPECT_EQ("Instruksjoner", w.advpanel2.Caption());
+    EXPECT_EQ(ecClosedEarly, u.ExitCode());
 }
 
 TEST_F(Wizard, NextAndPreviousWalkThePages) {
@@ -310,16 +344,41 @@ TEST_F(Wizard, ClosingRemovesTheWorkDirAndNothingElse) {
 
 TEST(CommandLine, OptionsInAnyOrderAndCase) {
     const TCommandLine cl = ParseCommandLine(
-        {"C:\\u\\oupdate.exe", "/dir=D:\\Apps\\;E:\\", "/s", "C:\\a b\\pkg.oup", "second", "/Log=C:\\l.txt", "/X"});
+        {"C:\\u\\oupdate.exe", "/dir=D:\\Apps\\;E:\\", "/s", "C:\\a b\\pkg.oup", "/Log=C:\\l.txt"});
     EXPECT_EQ("C:\\u\\oupdate.exe", cl.ExePath);
     EXPECT_EQ("C:\\a b\\pkg.oup", cl.PackagePath);
     EXPECT_TRUE(cl.Silent);
     EXPECT_EQ("C:\\l.txt", cl.LogFile);
     EXPECT_EQ((std::vector<std::string>{"D:\\Apps", "E:"}), cl.Dirs);
-    EXPECT_EQ((std::vector<std::string>{"/X"}), cl.Unknown);
+    EXPECT_EQ("", cl.UsageError);
     const TCommandLine none = ParseCommandLine({"oupdate.exe"});
-    EXPECT_FALSE(none.Silent);
+    EXPECT_FALSE(none.Silent || none.ShowUsage);
     EXPECT_TRUE(none.PackagePath.empty());
+    EXPECT_TRUE(ParseCommandLine({"oupdate.exe", "/?"}).ShowUsage);
+}
+
+TEST(CommandLine, EachUsageErrorNamesTheArgument) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"p.oup", "/FOO"}, "Unknown option \"/FOO\"."},
+        {{"/"}, "Unknown option \"/\"."},
+        {{"/DIR", "C:\\x"}, "The option \"/DIR\" needs a value: /DIR=DIR[;DIR...]."},
+        {{"p.oup", "/DIR="}, "The option \"/DIR=\" needs a value: /DIR=DIR[;DIR...]."},
+        {{"/dir=;;"}, "The option \"/dir=;;\" needs a value: /DIR=DIR[;DIR...]."},
+        {{"/LOG="}, "The option \"/LOG=\" needs a value: /LOG=FILE."},
+        {{"/S=yes"}, "The option \"/S=yes\" takes no value."},
+        {{"a.oup", "b.oup"}, "A second package \"b.oup\" was given after \"a.oup\"."},
+    };
+    for (const auto& [args, error] : cases) {
+        std::vector<std::string> all{"oupdate.exe"};
+        all.insert(all.end(), args.begin(), args.end());
+        EXPECT_EQ(error, ParseCommandLine(all).UsageError) << args.back();
+    }
+    // The first error is kept; what follows is still read, so that /S and
+    // /LOG know where to report it.
+    const TCommandLine cl = ParseCommandLine({"oupdate.exe", "/X", "/Y", "/S", "/LOG=C:\\l.txt"});
+    EXPECT_EQ("Unknown option \"/X\".", cl.UsageError);
+    EXPECT_TRUE(cl.Silent);
+    EXPECT_EQ("C:\\l.txt", cl.LogFile);
 }
 
 class DriveList : public ::testing::Test {

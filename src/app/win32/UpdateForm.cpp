@@ -300,6 +300,10 @@ LRESULT TUpdateForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_CLOSE:
             RequestClose();
             return 0;
+        case kFitColumnsMessage:
+            controls_.driveliste.FitPendingColumn();
+            controls_.Liste.FitPendingColumn();
+            return 0;
         case WM_DESTROY:
             if (options_.QuitOnDestroy) ::PostQuitMessage(0);
             return 0;

@@ -216,6 +216,17 @@ void TWinListView::AddItem(const std::string& caption, bool checked) {
     // The check box state is set again after the insertion: some list view
     // versions give a new item an unticked box whatever the state said.
     ListView_SetCheckState(Handle(), static_cast<int>(at), checked ? TRUE : FALSE);
+    // A fit lays the whole list out again, so it waits for the form's next
+    // look at its messages and then serves every item added meanwhile: a
+    // search that adds thousands fits a few times, not once per item.
+    if (fitPending_) return;
+    fitPending_ = true;
+    if (!::PostMessageA(host_.Window(), kFitColumnsMessage, 0, 0)) FitPendingColumn();
+}
+
+void TWinListView::FitPendingColumn() {
+    if (!fitPending_) return;
+    fitPending_ = false;
     FitColumn();
 }
 

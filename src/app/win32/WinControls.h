@@ -127,6 +127,10 @@ public:
     void SetDefaultFrame(bool isDefault);
 };
 
+// Posted to the form by a list view that has items to fit its column to;
+// the form answers with TWinListView::FitPendingColumn.
+inline constexpr UINT kFitColumnsMessage = WM_APP + 1;
+
 class TWinListView : public TWinControl, public TListView {
 public:
     TWinListView(TControlHost& host, std::string name, TLayoutRect bounds, int id,
@@ -140,6 +144,8 @@ public:
     void SetItemChecked(int index, bool checked) override;
     void SetColumnTitle(const std::string& title) override;
     std::string ColumnTitle() const override { return columnTitle_; }
+    // Fits the column once for the items added since the last fit.
+    void FitPendingColumn();
 
 private:
     void AfterCreate() override;
@@ -151,6 +157,7 @@ private:
     COLORREF background_;
     // The captions as given, so that long paths come back whole.
     std::vector<std::string> captions_;
+    bool fitPending_ = false;
 };
 
 // The read-only memo. Its caption is the whole text as set; the window

@@ -36,6 +36,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
         const oup::TCommandLine commandLine = oup::ParseCommandLine(ProgramArguments(platform));
         // No window at all in unattended mode.
         if (commandLine.Silent) return oup::RunUnattended(platform, commandLine);
+        if (!commandLine.UsageError.empty() || commandLine.ShowUsage) {
+            const bool wrong = !commandLine.UsageError.empty();
+            const std::string text =
+                wrong ? commandLine.UsageError + "\n\n" + oup::UsageLine() : oup::UsageLine();
+            ::MessageBoxA(nullptr, text.c_str(), oup::kApplicationTitle,
+                          MB_OK | (wrong ? MB_ICONERROR : MB_ICONINFORMATION));
+            return wrong ? oup::ecNoPackage : oup::ecSuccess;
+        }
 
         INITCOMMONCONTROLSEX controls{};
         controls.dwSize = sizeof controls;

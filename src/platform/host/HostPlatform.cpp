@@ -80,7 +80,7 @@ public:
         for (;;) {
             const ssize_t n = ::read(fd_, buffer, count);
             if (n >= 0) return static_cast<size_t>(n);
-            if (errno != EINTR) return 0;
+            if (errno != EINTR) throw EReadError(kReadErrorText);
         }
     }
     size_t Write(const void* buffer, size_t count) override {
@@ -249,6 +249,10 @@ public:
         wait.tv_sec = static_cast<time_t>(milliseconds / 1000);
         wait.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
         while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) continue;
+    }
+    bool WriteStandardError(const std::string& text) override {
+        return ::write(STDERR_FILENO, text.data(), text.size()) ==
+               static_cast<ssize_t>(text.size());
     }
 };
 

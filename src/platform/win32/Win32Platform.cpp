@@ -74,7 +74,7 @@ public:
     size_t Read(void* buffer, size_t count) override {
         DWORD got = 0;
         const DWORD want = count > MAXDWORD ? MAXDWORD : static_cast<DWORD>(count);
-        if (!::ReadFile(handle_.Get(), buffer, want, &got, nullptr)) return 0;
+        if (!::ReadFile(handle_.Get(), buffer, want, &got, nullptr)) throw EReadError(kReadErrorText);
         return got;
     }
 
@@ -317,6 +317,15 @@ public:
     }
 
     void Sleep(unsigned milliseconds) override { ::Sleep(milliseconds); }
+
+    bool WriteStandardError(const std::string& text) override {
+        const HANDLE handle = ::GetStdHandle(STD_ERROR_HANDLE);
+        if (!handle || handle == INVALID_HANDLE_VALUE) return false;
+        DWORD written = 0;
+        return ::WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written,
+                           nullptr) &&
+               written == text.size();
+    }
 
 private:
     std::atomic<bool> plainListing_{false};  // FindFirstFileExW refused its level or flag

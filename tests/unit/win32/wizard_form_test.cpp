@@ -566,6 +566,18 @@ TEST_F(WizardForm, BrokenPackageGivesOneErrorAndNoWindow) {
     EXPECT_EQ(form->Update().ExitCode(), ecNoPackage);
 }
 
+TEST_F(WizardForm, CloseDuringStartUpEndsItWithoutAWindowOrAWorkDir) {
+    WritePackage("C:\\pkg\\ledger.oup", "notes");
+    dialogAnswer = "C:\\pkg\\ledger.oup";
+    Make();
+    ::PostMessageA(form->Handle(), WM_CLOSE, 0, 0);  // met by start-up's first look at the queue
+    EXPECT_FALSE(form->Show());
+    EXPECT_TRUE(form->Destroyed());
+    EXPECT_EQ(form->Update().ExitCode(), ecClosedEarly);
+    for (const std::string& path : machine.AllPaths())
+        EXPECT_EQ(path.find("oupdate-"), std::string::npos) << path;
+}
+
 TEST_F(WizardForm, StartUpShowsPageOneWithTheNotes) {
     WritePackage("C:\\pkg\\ledger.oup", "What is new in 3.2.0");
     dialogAnswer = "C:\\pkg\\ledger.oup";
