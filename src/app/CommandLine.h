@@ -15,6 +15,10 @@ struct TCommandLine {
     std::string LogFile;      // /LOG=FILE
     std::vector<std::string> Dirs;  // /DIR=..., each without a trailing backslash
     std::vector<std::string> Unknown;  // options not understood
+    // Paths among the arguments (argument 0 too) that have no name in the
+    // ANSI code page, as far as it can show them. The program's entry, which
+    // converts the arguments, fills it; start-up names the first and stops.
+    std::vector<std::string> UnusablePaths;
 };
 
 // args[0] is the executable's own path.

@@ -33,7 +33,7 @@ int TUpdate::RunUnattended() {
     // damaged package whose switches lead round in a circle would never end).
     std::set<uint16_t> volumesTaken;
     BackupFile1.OnNeedDisk = [this, &volumesTaken](TBackupFile&, uint16_t diskId, bool& goOn) {
-        const std::string volume = VolumePath(packageName_, diskId);
+        const std::string volume = VolumePath(Platform, packageName_, diskId);
         if (!volumesTaken.insert(diskId).second) {
             goOn = false;
             Log("Volume " + volume + " comes round again");

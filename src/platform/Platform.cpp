@@ -4,6 +4,10 @@
 
 namespace oup {
 
+std::string TPlatform::SiblingPath(const std::string& path, const std::string& ext) {
+    return ChangeFileExt(path, ext);
+}
+
 bool TPlatform::FileExists(const std::string& path) {
     const uint32_t a = GetAttributes(path);
     return a != kInvalidAttributes && !(a & faDirectory);

@@ -331,7 +331,7 @@ int Extract(TPlatform& platform, const std::vector<std::string>& args) {
     };
     std::set<uint16_t> disksAsked;
     backup.OnNeedDisk = [&](TBackupFile&, uint16_t disk, bool& go) {
-        const std::string next = VolumePath(src.Path, disk);
+        const std::string next = VolumePath(platform, src.Path, disk);
         // Nobody can swap disks here: a volume asked for twice means the
         // package leads round in a circle.
         if (!disksAsked.insert(disk).second) {
