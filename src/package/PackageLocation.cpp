@@ -121,9 +121,11 @@ TImageTrail ReadImageTrail(const TImageHeaders& headers, int64_t fileSize, TStre
     // The signature covers everything in front of the table and nothing
     // behind it: bytes there came later, and the package cannot be trusted
     // to be the signed one.
-    if (tableEnd < uint64_t(fileSize))
+    if (tableEnd < uint64_t(fileSize)) {
+        const uint64_t behind = uint64_t(fileSize) - tableEnd;
         throw EChangedAfterSigning(FormatMessage(
-            kChangedAfterSigningText, {name, std::to_string(uint64_t(fileSize) - tableEnd)}));
+            kChangedAfterSigningText, {name, std::to_string(behind) + (behind == 1 ? " byte" : " bytes")}));
+    }
     trail.Signed = true;
     trail.CertificateOffset = headers.CertificateOffset;
     const uint64_t gap = tableStart - imageEnd;

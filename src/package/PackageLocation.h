@@ -44,7 +44,7 @@ class EChangedAfterSigning : public Exception {
     using Exception::Exception;
 };
 inline constexpr const char* kChangedAfterSigningText =
-    "\"%s\" was changed after it was signed: %s bytes follow its signature. Append the "
+    "\"%s\" was changed after it was signed: it has %s behind its signature. Append the "
     "package first and sign the result.";
 
 // What lies behind an executable's image.

@@ -157,8 +157,8 @@ TEST(ImageTrail, BytesBehindTheTableMeanTheFileChangedAfterSigning) {
         Trail(TSignedFile("", "appended"));
         ADD_FAILURE() << "no error";
     } catch (const EChangedAfterSigning& e) {
-        EXPECT_EQ("\"C:\\u.exe\" was changed after it was signed: 8 bytes follow its signature. "
-                  "Append the package first and sign the result.",
+        EXPECT_EQ("\"C:\\u.exe\" was changed after it was signed: it has 8 bytes behind its "
+                  "signature. Append the package first and sign the result.",
                   e.Message());
     }
 }
