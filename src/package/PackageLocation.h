@@ -22,7 +22,7 @@ struct TImageHeaders {
     uint32_t CertificateOffset = 0;
     uint32_t CertificateSize = 0;
     // Where in the file the security directory entry and the PE checksum
-    // lie; 0 when the headers have no PE32 optional header.
+    // lie; 0 when the headers have no security directory.
     uint32_t SecurityEntryAt = 0;
     uint32_t CheckSumAt = 0;
 };

@@ -159,11 +159,17 @@ TEST_F(Unattended, NamesOutsideTheCodePageAreTakenByTheirShortNamesOrNamedInTheE
         return l.rfind("Work directory C:\\Users\\DMITRI~1\\Temp\\oupdate-", 0) == 0;
     }));
 
+    // A second volume without a short name is not to be had, and is named.
+    w.Machine.AddFile("D:\\Ledger\\ledger.exe", "old ledger");
+    w.Machine.AddShortName("C:\\pkg\\Счёт.oup", "C:\\pkg\\PKT~2.OUP");
+    w.Machine.AddFile("C:\\pkg\\PKT~2.OUP", w.Machine.Content(volumes[0]));
+    EXPECT_EQ(ecNoPackage, Run({"/S", "C:\\pkg\\PKT~2.OUP", "/LOG=C:\\update.log"}));
+    EXPECT_TRUE(Logged("Missing volume 2 of C:\\pkg\\PKT~2.OUP"));
+
     // Where 8.3 names are off there is no usable form: the path is named.
     const std::string after = " cannot be used: its name has characters outside the ANSI code page and no "
                               "short (8.3) name without them.";
     w.Machine.TempDir = "D:\\Users\\Дмитрий\\Temp\\";
-    w.Machine.AddFile("D:\\Ledger\\ledger.exe", "old ledger");
     EXPECT_EQ(ecNoPackage, Run({"/S", "C:\\pkg\\PAKET~1.OUP", "/LOG=C:\\update.log"}));
     EXPECT_TRUE(Logged("Error: The path \"D:\\Users\\Дмитрий\\Temp\\\"" + after));
     // The same for a path on the command line, as the program's entry marks it.
