@@ -123,8 +123,9 @@ TImageTrail ReadImageTrail(const TImageHeaders& headers, int64_t fileSize, TStre
     // to be the signed one.
     if (tableEnd < uint64_t(fileSize)) {
         const uint64_t behind = uint64_t(fileSize) - tableEnd;
-        throw EChangedAfterSigning(FormatMessage(
-            kChangedAfterSigningText, {name, std::to_string(behind) + (behind == 1 ? " byte" : " bytes")}));
+        throw EChangedAfterSigning(
+            FormatMessage(kChangedAfterSigningText,
+                          {name, std::to_string(behind) + (behind == 1 ? " byte" : " bytes")}));
     }
     trail.Signed = true;
     trail.CertificateOffset = headers.CertificateOffset;

@@ -33,14 +33,17 @@ constexpr size_t kPage = 4096;
 // The rule's promises for an answer about a file of size bytes.
 void Check(const TImageHeaders& h, int64_t size, const std::optional<TImageTrail>& trail) {
     const uint64_t tableStart = h.CertificateOffset, tableEnd = tableStart + h.CertificateSize;
-    const bool tableInFile = tableStart != 0 && h.CertificateSize != 0 && tableStart >= h.ImageEnd &&
-                             tableEnd <= uint64_t(size);
+    const bool tableInFile = tableStart != 0 && h.CertificateSize != 0 &&
+                             tableStart >= h.ImageEnd && tableEnd <= uint64_t(size);
     if (!trail) {
-        if (!tableInFile || tableEnd == uint64_t(size)) Finding("changed after signing without bytes behind a table");
+        if (!tableInFile || tableEnd == uint64_t(size))
+            Finding("changed after signing without bytes behind a table");
         return;
     }
-    if (trail->PackageStart && *trail->PackageStart != h.ImageEnd) Finding("a package away from the image end");
-    if (trail->Signed != (tableInFile && tableEnd == uint64_t(size))) Finding("signed, or not, against the table");
+    if (trail->PackageStart && *trail->PackageStart != h.ImageEnd)
+        Finding("a package away from the image end");
+    if (trail->Signed != (tableInFile && tableEnd == uint64_t(size)))
+        Finding("signed, or not, against the table");
     if (!trail->Signed && trail->PackageStart.has_value() != (uint32_t(size) != h.ImageEnd))
         Finding("the plain rule broken");
     if (trail->Signed && !trail->PackageStart && tableStart - h.ImageEnd > 7)
@@ -69,7 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         Check(*headers, int64_t(size), fromFile);
         const TImageTrail unknownSize = ReadImageTrail(*headers, -1, file, "u.exe");
-        if (unknownSize.PackageStart || unknownSize.Signed) Finding("a package in a file of no known size");
+        if (unknownSize.PackageStart || unknownSize.Signed)
+            Finding("a package in a file of no known size");
     }
 
     // Start-up's way, from the file alone and from the loader's first page.
@@ -95,7 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // The file's own headers give the file's own answer.
         if (!mapped && headers) {
             if (changed != !fromFile) Finding("start-up and the rule disagree on the signature");
-            if (fromFile && start != fromFile->PackageStart) Finding("start-up and the rule disagree");
+            if (fromFile && start != fromFile->PackageStart)
+                Finding("start-up and the rule disagree");
         }
     }
     return 0;

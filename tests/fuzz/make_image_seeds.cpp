@@ -17,7 +17,8 @@ namespace {
 std::string File(const std::string& between, uint32_t tableSize, const std::string& behind = "",
                  uint32_t tableOffset = 0) {
     auto h = PeHeaders({{0x200, 0x200}});
-    if (tableSize) SetCertificateTable(h, tableOffset ? tableOffset : 0x400 + between.size(), tableSize);
+    if (tableSize)
+        SetCertificateTable(h, tableOffset ? tableOffset : 0x400 + between.size(), tableSize);
     std::string bytes(h.begin(), h.end());
     bytes.resize(0x400, '\0');
     return bytes + between + std::string(tableSize, 'c') + behind;
@@ -34,7 +35,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string dir = argv[1];
-    const std::string package = TPackageBytes().Header(1, 1).File("d:\\a", 0x325C86FA, "a").EndMarker().Str();
+    const std::string package =
+        TPackageBytes().Header(1, 1).File("d:\\a", 0x325C86FA, "a").EndMarker().Str();
     Seed(dir, "plain", File("", 0));
     Seed(dir, "appended", File(package, 0));
     Seed(dir, "signed", File("", 24));

@@ -77,7 +77,8 @@ void TFakeMachine::AddShortName(const std::string& longPath, const std::string& 
 }
 
 std::string TFakeMachine::UsablePath(const std::string& path) const {
-    if (std::all_of(path.begin(), path.end(), [](char c) { return static_cast<unsigned char>(c) < 128; }))
+    if (std::all_of(path.begin(), path.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 128; }))
         return path;
     const auto s = shortNames_.find(Key(path));
     if (s == shortNames_.end()) throw ENameNotRepresentable(path);

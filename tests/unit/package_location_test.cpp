@@ -97,21 +97,26 @@ TEST(ImageEnd, AFileLongerThanItsImageCarriesAPackageThere) {
 // tableSize is not 0) a certificate table of tableSize bytes, then `behind`.
 // The security directory names tableOffset (the table's place by default).
 struct TSignedFile {
-    explicit TSignedFile(std::string between = "", std::string behind = "", uint32_t tableSize = 0x100,
+    explicit TSignedFile(std::string between = "", std::string behind = "",
+                         uint32_t tableSize = 0x100,
                          std::optional<uint32_t> tableOffset = std::nullopt)
-        : Between(std::move(between)), Behind(std::move(behind)), TableSize(tableSize),
+        : Between(std::move(between)),
+          Behind(std::move(behind)),
+          TableSize(tableSize),
           TableOffset(tableOffset) {}
     std::string Between, Behind;
     uint32_t TableSize;
     std::optional<uint32_t> TableOffset;
     std::vector<uint8_t> Headers() const {
         auto h = PeHeaders({{0x200, 0x600}});
-        if (TableSize) SetCertificateTable(h, TableOffset.value_or(0x800 + Between.size()), TableSize);
+        if (TableSize)
+            SetCertificateTable(h, TableOffset.value_or(0x800 + Between.size()), TableSize);
         return h;
     }
     std::string Bytes() const {
         const auto h = Headers();
-        return Str(h) + std::string(0x800 - h.size(), 'i') + Between + std::string(TableSize, 'c') + Behind;
+        return Str(h) + std::string(0x800 - h.size(), 'i') + Between + std::string(TableSize, 'c') +
+               Behind;
     }
 };
 
@@ -125,7 +130,8 @@ TImageTrail Trail(const TSignedFile& f, int64_t size = -2) {
 }
 
 TEST(ImageTrail, ACertificateTableEndingTheFileIsNoPackage) {
-    const std::string package = TPackageBytes().Header(1, 1).File("d:\\a", 0x325C86FA, "a").EndMarker().Str();
+    const std::string package =
+        TPackageBytes().Header(1, 1).File("d:\\a", 0x325C86FA, "a").EndMarker().Str();
     const struct {
         const char* What;
         TSignedFile File;
@@ -138,7 +144,8 @@ TEST(ImageTrail, ACertificateTableEndingTheFileIsNoPackage) {
         {"7 other bytes", TSignedFile("1234567"), 0x800u, true},
         {"package, alignment, table", TSignedFile(package + std::string(4, '\0')), 0x800u, true},
         {"table past the end of the file",
-         TSignedFile(package, "", 0x100, static_cast<uint32_t>(0x800 + package.size() + 1)), 0x800u, false},
+         TSignedFile(package, "", 0x100, static_cast<uint32_t>(0x800 + package.size() + 1)), 0x800u,
+         false},
         {"table inside the sections", TSignedFile("", "", 0x100, 0x400), 0x800u, false},
         {"table at offset 0", TSignedFile("", "", 0x100, 0), 0x800u, false},
     };
@@ -157,9 +164,10 @@ TEST(ImageTrail, BytesBehindTheTableMeanTheFileChangedAfterSigning) {
         Trail(TSignedFile("", "appended"));
         ADD_FAILURE() << "no error";
     } catch (const EChangedAfterSigning& e) {
-        EXPECT_EQ("\"C:\\u.exe\" was changed after it was signed: it has 8 bytes behind its "
-                  "signature. Append the package first and sign the result.",
-                  e.Message());
+        EXPECT_EQ(
+            "\"C:\\u.exe\" was changed after it was signed: it has 8 bytes behind its "
+            "signature. Append the package first and sign the result.",
+            e.Message());
     }
 }
 
@@ -181,7 +189,8 @@ TEST(ImageTrail, OnlyAPe32HeaderWithEnoughDirectoriesHasASecurityDirectory) {
     // known, the signature is not read past the cut.
     auto bare = PeHeaders({});
     SetCertificateTable(bare, 0x100, 0x10);
-    for (size_t cut : {size_t(0x80 + 8), size_t(0x80 + 24 + 1), size_t(0x80 + 24 + 95), size_t(0x80 + 24 + 135)}) {
+    for (size_t cut : {size_t(0x80 + 8), size_t(0x80 + 24 + 1), size_t(0x80 + 24 + 95),
+                       size_t(0x80 + 24 + 135)}) {
         TMemoryStream s(std::vector<uint8_t>(bare.begin(), bare.begin() + cut));
         const auto read = ReadImageHeaders(s);
         ASSERT_TRUE(read) << cut;

@@ -167,14 +167,16 @@ TEST_F(Unattended, NamesOutsideTheCodePageAreTakenByTheirShortNamesOrNamedInTheE
     EXPECT_TRUE(Logged("Missing volume 2 of C:\\pkg\\PKT~2.OUP"));
 
     // Where 8.3 names are off there is no usable form: the path is named.
-    const std::string after = " cannot be used: its name has characters outside the ANSI code page and no "
-                              "short (8.3) name without them.";
+    const std::string after =
+        " cannot be used: its name has characters outside the ANSI code page and no "
+        "short (8.3) name without them.";
     w.Machine.TempDir = "D:\\Users\\Дмитрий\\Temp\\";
     EXPECT_EQ(ecNoPackage, Run({"/S", "C:\\pkg\\PAKET~1.OUP", "/LOG=C:\\update.log"}));
     EXPECT_TRUE(Logged("Error: The path \"D:\\Users\\Дмитрий\\Temp\\\"" + after));
     // The same for a path on the command line, as the program's entry marks it.
     w.Machine.TempDir = "C:\\TEMP\\";
-    TCommandLine commandLine = ParseCommandLine({"C:\\oupdate.exe", "/S", "C:\\?????\\ledger.oup", "/LOG=C:\\update.log"});
+    TCommandLine commandLine =
+        ParseCommandLine({"C:\\oupdate.exe", "/S", "C:\\?????\\ledger.oup", "/LOG=C:\\update.log"});
     commandLine.UnusablePaths = {"C:\\?????\\ledger.oup"};
     EXPECT_EQ(ecNoPackage, RunUnattended(w.Machine, commandLine));
     EXPECT_TRUE(Logged("Error: The path \"C:\\?????\\ledger.oup\"" + after));

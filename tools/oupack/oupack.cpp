@@ -50,9 +50,11 @@ constexpr const char* kAppendUsage =
     "onto a signed updater removes the updater's signature (oupack says so), and the\n"
     "result must be signed again. Sign with a timestamp server, or the signature\n"
     "stops verifying when the certificate expires. With signtool on Windows:\n"
-    "  signtool sign /fd SHA256 /f company.pfx /p PASSWORD /tr http://timestamp.digicert.com /td SHA256 OUTPUT.exe\n"
+    "  signtool sign /fd SHA256 /f company.pfx /p PASSWORD /tr http://timestamp.digicert.com /td "
+    "SHA256 OUTPUT.exe\n"
     "With osslsigncode on Linux:\n"
-    "  osslsigncode sign -pkcs12 company.pfx -pass PASSWORD -ts http://timestamp.digicert.com -in OUTPUT.exe -out OUTPUT-signed.exe\n";
+    "  osslsigncode sign -pkcs12 company.pfx -pass PASSWORD -ts http://timestamp.digicert.com -in "
+    "OUTPUT.exe -out OUTPUT-signed.exe\n";
 
 // A bad command line: exit status 2.
 struct TUsageError : Exception {
@@ -229,10 +231,12 @@ int Append(TPlatform& platform, const std::vector<std::string>& args) {
                         std::to_string(imageEnd));
     // Raises for an updater changed after signing.
     const TImageTrail trail = ReadImageTrail(*headers, exeSize, *exe, exePath);
-    if (trail.Signed && (headers->SecurityEntryAt + 8 > imageEnd || headers->CheckSumAt + 4 > imageEnd))
+    if (trail.Signed &&
+        (headers->SecurityEntryAt + 8 > imageEnd || headers->CheckSumAt + 4 > imageEnd))
         throw Exception(Quote(exePath) + " has damaged executable headers");
     if (trail.PackageStart) {
-        const int64_t behind = (trail.Signed ? int64_t(trail.CertificateOffset) : exeSize) - imageEnd;
+        const int64_t behind =
+            (trail.Signed ? int64_t(trail.CertificateOffset) : exeSize) - imageEnd;
         throw Exception(Quote(exePath) + " already carries " + std::to_string(behind) +
                         " bytes behind its image (a package?)");
     }

@@ -66,7 +66,8 @@ oup::TCommandLine ProgramCommandLine(oup::TPlatform& platform) {
     }
     int count = 0;
     if (wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {
-        args.push_back(modulePath.empty() && count > 0 ? AnsiArgument(argv[0], unusable) : modulePath);
+        args.push_back(modulePath.empty() && count > 0 ? AnsiArgument(argv[0], unusable)
+                                                       : modulePath);
         for (int i = 1; i < count; ++i) args.push_back(AnsiArgument(argv[i], unusable));
         ::LocalFree(argv);
     } else {

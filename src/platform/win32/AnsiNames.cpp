@@ -68,7 +68,8 @@ std::string ShownAnsi(const std::wstring& wide) {
     const bool utf8 = ::GetACP() == CP_UTF8;
     const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
     const int length = static_cast<int>(wide.size());
-    const int n = ::WideCharToMultiByte(CP_ACP, flags, wide.data(), length, nullptr, 0, nullptr, nullptr);
+    const int n =
+        ::WideCharToMultiByte(CP_ACP, flags, wide.data(), length, nullptr, 0, nullptr, nullptr);
     if (n <= 0) return std::string();
     std::string shown(static_cast<size_t>(n), '\0');
     ::WideCharToMultiByte(CP_ACP, flags, wide.data(), length, shown.data(), n, utf8 ? nullptr : "?",

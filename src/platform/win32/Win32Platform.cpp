@@ -232,7 +232,8 @@ public:
         if (longPath.empty()) return ChangeFileExt(path, ext);
         const size_t dot = longPath.find_last_of(L".\\/:");
         const std::wstring sibling =
-            (dot == std::wstring::npos || longPath[dot] != L'.' ? longPath : longPath.substr(0, dot)) +
+            (dot == std::wstring::npos || longPath[dot] != L'.' ? longPath
+                                                                : longPath.substr(0, dot)) +
             win32::Widen(ext);
         std::string usable = win32::UsableAnsiPath(sibling);
         if (!usable.empty()) return usable;
@@ -245,8 +246,7 @@ private:
     // The form of a path from a W call that the A calls reach.
     static std::string Usable(const std::wstring& path) {
         std::string usable = win32::UsableAnsiPath(path);
-        if (usable.empty())
-            throw ENameNotRepresentable(win32::ShownAnsi(path));
+        if (usable.empty()) throw ENameNotRepresentable(win32::ShownAnsi(path));
         return usable;
     }
 

@@ -224,11 +224,15 @@ TEST_F(OupackTest, AppendOntoASignedStubDropsTheSignatureAndSignedUpdatesAreRead
     put32(entryAt, static_cast<uint32_t>(signedSelf.size()));
     put32(entryAt + 4, 24);
     WriteAll(dir / "signed-self.exe", signedSelf + std::string(24, 'C'));
-    EXPECT_NE(std::string::npos, Oupack({"list", (dir / "signed-self.exe").string()}).Out.find("at byte 2560"));
-    ASSERT_EQ(0, Oupack({"extract", (dir / "signed-self.exe").string(), (dir / "out").string()}).Status);
+    EXPECT_NE(std::string::npos,
+              Oupack({"list", (dir / "signed-self.exe").string()}).Out.find("at byte 2560"));
+    ASSERT_EQ(
+        0, Oupack({"extract", (dir / "signed-self.exe").string(), (dir / "out").string()}).Status);
     ExpectSameFile(f, dir / "out" / "oupdate.inf");
     // It already carries a package; and the bare stub carries only its signature.
-    ExpectOneLineError(Oupack({"append", (dir / "signed-self.exe").string(), pkg, "-o", (dir / "2.exe").string()}), 1);
+    ExpectOneLineError(
+        Oupack({"append", (dir / "signed-self.exe").string(), pkg, "-o", (dir / "2.exe").string()}),
+        1);
     const TResult bare = Oupack({"list", (dir / "signed.exe").string()});
     ExpectOneLineError(bare, 1);
     EXPECT_NE(std::string::npos, bare.Err.find("only its signature")) << bare.Err;
@@ -245,7 +249,8 @@ TEST_F(OupackTest, AppendOntoASignedStubDropsTheSignatureAndSignedUpdatesAreRead
 
     const TResult help = Oupack({"append", "--help"});
     EXPECT_EQ(0, help.Status);
-    for (const char* text : {"append first, then sign", "signtool sign", "/tr http", "osslsigncode sign", "-ts http"})
+    for (const char* text :
+         {"append first, then sign", "signtool sign", "/tr http", "osslsigncode sign", "-ts http"})
         EXPECT_NE(std::string::npos, help.Out.find(text)) << text;
 }
 

@@ -48,8 +48,10 @@ TEST_F(AnsiNames, TheNextVolumeOfAShortNameIsNamedFromTheLongOne) {
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
     const std::wstring paket = L"\u041F\u0430\u043A\u0435\u0442";
-    const std::wstring dir = std::wstring(temp) + L"oup-" + paket + L"-" + std::to_wstring(::GetCurrentProcessId());
-    const std::wstring first = dir + L"\\" + paket + L".oup", second = dir + L"\\" + paket + L".002";
+    const std::wstring dir =
+        std::wstring(temp) + L"oup-" + paket + L"-" + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring first = dir + L"\\" + paket + L".oup",
+                       second = dir + L"\\" + paket + L".002";
     ASSERT_TRUE(::CreateDirectoryW(dir.c_str(), nullptr));
     for (const std::wstring& f : {first, second})
         TFileHandle(::CreateFileW(f.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
