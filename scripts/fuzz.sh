@@ -4,7 +4,9 @@
 # them, each from its seeds:
 #   restore  the restore engine, from a freshly written seed corpus;
 #   text     the script, notes and language readers, from tests/fuzz/text-seeds
-#            (which keeps the inputs of fixed findings) and the bundled example.
+#            (which keeps the inputs of fixed findings) and the bundled example;
+#   image    the image-end and certificate rule over executable bytes, from a
+#            freshly written seed corpus.
 # Exits non-zero on any finding.
 #   scripts/fuzz.sh [SECONDS]
 # OUP_FUZZ_BUILD overrides the build directory (default build/fuzz).
@@ -14,13 +16,14 @@ seconds=${1:-60}
 case $seconds in ''|*[!0-9]*) echo "fuzz.sh: seconds must be a number, not '$seconds'" >&2; exit 2;; esac
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${OUP_FUZZ_BUILD:-$root/build/fuzz}
-targets=(restore text)
+targets=(restore text image)
 share=$((seconds / ${#targets[@]}))
 ((share > 0)) || share=1
 
 cd "$root"
 cmake --preset fuzz -B "$build" >/dev/null
-cmake --build "$build" -j2 --target restore_fuzzer restore_fuzz_seeds text_fuzzer
+cmake --build "$build" -j2 --target restore_fuzzer restore_fuzz_seeds text_fuzzer image_fuzzer \
+  image_fuzz_seeds
 
 findings=$build/fuzz-findings
 mkdir -p "$findings"
@@ -31,6 +34,13 @@ seeds_restore() {
     rm -rf "$seeds"
     mkdir -p "$seeds"
     "$build/tests/fuzz/restore_fuzz_seeds" "$seeds"
+    echo "$seeds"
+}
+seeds_image() {
+    local seeds=$build/fuzz-seeds/image
+    rm -rf "$seeds"
+    mkdir -p "$seeds"
+    "$build/tests/fuzz/image_fuzz_seeds" "$seeds"
     echo "$seeds"
 }
 seeds_text() {
@@ -60,4 +70,5 @@ if [ "$status" -ne 0 ] || ls "$findings" | grep -q .; then
   echo "fuzz.sh: FINDINGS (status $status), see $findings and $build/fuzz-*.log" >&2
   exit 1
 fi
+
 echo "fuzz.sh: no findings"

@@ -23,6 +23,10 @@ struct TCommandLine {
     // when they are fine. The options after it are still read, so that /S
     // and /LOG know how to report it.
     std::string UsageError;
+    // Paths among the arguments (argument 0 too) that have no name in the
+    // ANSI code page, as far as it can show them. The program's entry, which
+    // converts the arguments, fills it; start-up names the first and stops.
+    std::vector<std::string> UnusablePaths;
 };
 
 // args[0] is the executable's own path.

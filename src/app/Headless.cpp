@@ -35,13 +35,16 @@ int TUpdate::RunUnattended() {
     // damaged package whose switches lead round in a circle would never end).
     std::set<uint16_t> volumesTaken;
     BackupFile1.OnNeedDisk = [this, &volumesTaken](TBackupFile&, uint16_t diskId, bool& goOn) {
-        const std::string volume = VolumePath(packageName_, diskId);
+        std::string volume = VolumePath(Platform, packageName_, diskId);
+        goOn = !volume.empty() && Platform.FileExists(volume);
+        // A volume that is not there and whose name does not fit the code
+        // page has no path to show.
+        if (volume.empty()) volume = std::to_string(diskId) + " of " + packageName_;
         if (!volumesTaken.insert(diskId).second) {
             goOn = false;
             Log("Volume " + volume + " comes round again");
             return;
         }
-        goOn = Platform.FileExists(volume);
         Log((goOn ? "Volume " : "Missing volume ") + volume);
     };
 

@@ -1,4 +1,5 @@
 // Start-up: everything that happens before the user sees page 1.
+#include <algorithm>
 #include <chrono>
 
 #include "app/RestoreProgress.h"
@@ -87,7 +88,11 @@ void TUpdate::FormShow() {
 void TUpdate::StartupSequence() {
     Services.ProcessMessages();
     if (closePending_) return;  // closed before anything began
-    if (!CommandLine.LogFile.empty()) log_ = std::make_unique<TUpdateLog>(Platform, CommandLine.LogFile);
+    const std::vector<std::string>& unusable = CommandLine.UnusablePaths;
+    if (!CommandLine.LogFile.empty() &&
+        std::find(unusable.begin(), unusable.end(), CommandLine.LogFile) == unusable.end())
+        log_ = std::make_unique<TUpdateLog>(Platform, CommandLine.LogFile);
+    if (!unusable.empty()) throw ENameNotRepresentable(unusable.front());
 
     FillDriveList();
     Script.FileEntries.clear();

@@ -22,4 +22,10 @@ std::string IncludeTrailingBackslash(const std::string& path) {
     return path;
 }
 
+std::string ChangeFileExt(const std::string& path, const std::string& ext) {
+    const size_t p = path.find_last_of(".\\/:");
+    if (p == std::string::npos || path[p] != '.') return path + ext;
+    return path.substr(0, p) + ext;
+}
+
 }  // namespace oup

@@ -9,5 +9,8 @@ std::string ExtractFilePath(const std::string& path);  // up to and including th
 std::string ExtractFileName(const std::string& path);  // after the last \ or :
 std::string ExcludeTrailingBackslash(const std::string& path);
 std::string IncludeTrailingBackslash(const std::string& path);
+// The path with its extension replaced by ext (which starts with the dot),
+// or ext appended when the name has none.
+std::string ChangeFileExt(const std::string& path, const std::string& ext);
 
 }  // namespace oup

@@ -30,16 +30,20 @@ std::string VolumeSwitchName(int number) {
     return kVolumeSwitchPrefix + std::string(digits);
 }
 
-std::string ChangeFileExt(const std::string& path, const std::string& ext) {
-    const size_t p = path.find_last_of(".\\/:");
-    if (p == std::string::npos || path[p] != '.') return path + ext;
-    return path.substr(0, p) + ext;
-}
-
-std::string VolumePath(const std::string& firstVolume, int number) {
+namespace {
+std::string VolumeExtension(int number) {
     char ext[16];
     std::snprintf(ext, sizeof ext, ".%03d", number);
-    return ChangeFileExt(firstVolume, ext);
+    return ext;
+}
+}  // namespace
+
+std::string VolumePath(const std::string& firstVolume, int number) {
+    return ChangeFileExt(firstVolume, VolumeExtension(number));
+}
+
+std::string VolumePath(TPlatform& platform, const std::string& firstVolume, int number) {
+    return platform.SiblingPath(firstVolume, VolumeExtension(number));
 }
 
 TInflatedBlock InflateBlock(const uint8_t* in, uint32_t length, uint8_t* out) {
@@ -173,7 +177,8 @@ void TPackageReader::SkipBlock(const TPackageBlock& block) {
 }
 
 std::string TPackageReader::NextVolumePath(const TPackageRecord& volumeSwitch) const {
-    return ChangeFileExt(path_, "." + volumeSwitch.Digits);
+    if (!platform_) return ChangeFileExt(path_, "." + volumeSwitch.Digits);
+    return platform_->SiblingPath(path_, "." + volumeSwitch.Digits);
 }
 
 void TPackageReader::CloseVolume() {

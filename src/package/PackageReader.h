@@ -29,12 +29,12 @@ extern const char* const kFileListName;        // an entry carried along, never 
 bool IsVolumeSwitchName(const std::string& name);
 // The switch record's name for volume number (2..999).
 std::string VolumeSwitchName(int number);
-// The path with its extension replaced by ext (which starts with the dot),
-// or ext appended when the name has none.
-std::string ChangeFileExt(const std::string& path, const std::string& ext);
 // The file of volume number (2..999) of the package whose first volume is
 // firstVolume: update.oup -> update.002.
 std::string VolumePath(const std::string& firstVolume, int number);
+// The same on the platform's disks, where a first volume reached by its short
+// name has a next volume of another short name (TPlatform::SiblingPath).
+std::string VolumePath(TPlatform& platform, const std::string& firstVolume, int number);
 
 struct TPackageHeader {
     std::string Title;      // only when asked for

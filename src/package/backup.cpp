@@ -242,8 +242,10 @@ void TBackupFile::SwitchVolume(TPackageReader& reader, const TPackageRecord& rec
     const std::string number =
         firstDigit == std::string::npos ? std::string() : record.Digits.substr(firstDigit);
     const auto diskId = static_cast<uint16_t>(*record.Volume);
-    const std::string next = reader.NextVolumePath(record);
-    // Asked at least once, even when the next volume is already there.
+    std::string next;
+    // Asked at least once, even when the next volume is already there. The
+    // path is formed after each answer: a volume reached by its short name
+    // has one only once it is there.
     do {
         if (OnNeedDisk) {
             OnNeedDisk(*this, diskId, Continue);
@@ -252,6 +254,7 @@ void TBackupFile::SwitchVolume(TPackageReader& reader, const TPackageRecord& rec
                                       TMsgKind::Information,
                                       TMsgButtons::OkCancel) == TMsgResult::Ok;
         }
+        next = reader.NextVolumePath(record);
     } while (!platform_.FileExists(next) && Continue);
     if (!Continue) return;
 

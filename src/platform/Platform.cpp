@@ -15,6 +15,10 @@ bool TPlatform::ListDirectory(const std::string& dir, std::vector<TDirEntry>& en
     return !entries.empty() || DirectoryExists(dir);
 }
 
+std::string TPlatform::SiblingPath(const std::string& path, const std::string& ext) {
+    return ChangeFileExt(path, ext);
+}
+
 bool TPlatform::FileExists(const std::string& path) {
     const uint32_t a = GetAttributes(path);
     return a != kInvalidAttributes && !(a & faDirectory);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Errors.h"
 #include "common/Paths.h"
 #include "common/Stream.h"
 #include "common/Text.h"
@@ -80,6 +81,20 @@ enum class TOpenMode {
     Create,           // create or replace, exclusive writing
 };
 
+// A path the system gave (the program's own file, the temporary directory,
+// a file beside another) whose name has characters outside the ANSI code
+// page and no short (8.3) form without them: the A calls cannot reach it.
+inline constexpr const char* kNameNotRepresentableText =
+    "The path \"%s\" cannot be used: its name has characters outside the ANSI code page and "
+    "no short (8.3) name without them.";
+class ENameNotRepresentable : public EInOutError {
+public:
+    // shownPath: the path as far as the code page can show it.
+    explicit ENameNotRepresentable(const std::string& shownPath)
+        : EInOutError(FormatMessage(kNameNotRepresentableText, {shownPath})), Path(shownPath) {}
+    std::string Path;
+};
+
 class TPlatform {
 public:
     virtual ~TPlatform() = default;
@@ -123,6 +138,8 @@ public:
     // enumeration call into a 16 KiB buffer returns them.
     virtual std::vector<std::string> ConnectedDiskResources() = 0;
 
+    // The program's own file; raises ENameNotRepresentable when it has no
+    // usable name (as GetTempDir does for the temporary directory).
     virtual std::string ModulePath() = 0;
     // The running module's mapped headers, or null where they cannot be read.
     virtual const uint8_t* ModuleBase() = 0;
@@ -150,6 +167,15 @@ public:
     // (a GUI program has one only when its starter handed it over); opens
     // no console. Returns whether the text was written.
     virtual bool WriteStandardError(const std::string& text) = 0;
+    // The file beside path whose name is path's full name with its extension
+    // replaced by ext (".002"), as a package's next volume is named. Where
+    // path reaches its file by a short (8.3) name, the extension is replaced
+    // in the long name and the result shortened again: the short names of
+    // two such files are unrelated. Empty for a file that is not there (yet)
+    // and whose name does not fit the ANSI code page; raises
+    // ENameNotRepresentable for one that is there with no usable name. The
+    // default works on the text.
+    virtual std::string SiblingPath(const std::string& path, const std::string& ext);
 
     // --- helpers built on the operations above ---
     bool FileExists(const std::string& path);       // a file, not a directory

@@ -75,6 +75,30 @@ private:
 
 TFakeMachine::TFakeMachine() {}
 
+void TFakeMachine::AddShortName(const std::string& longPath, const std::string& shortPath) {
+    shortNames_[Key(longPath)] = ExcludeTrailingBackslash(shortPath);
+    longNames_[Key(shortPath)] = ExcludeTrailingBackslash(longPath);
+}
+
+std::string TFakeMachine::UsablePath(const std::string& path) const {
+    if (std::all_of(path.begin(), path.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 128; }))
+        return path;
+    const auto s = shortNames_.find(Key(path));
+    if (s == shortNames_.end()) throw ENameNotRepresentable(path);
+    return s->second;
+}
+
+std::string TFakeMachine::SiblingPath(const std::string& path, const std::string& ext) {
+    const auto l = longNames_.find(Key(path));
+    if (l == longNames_.end()) return ChangeFileExt(path, ext);
+    try {
+        return UsablePath(ChangeFileExt(l->second, ext));
+    } catch (const ENameNotRepresentable&) {
+        return std::string();  // no file of that name: a name not to be had
+    }
+}
+
 std::string TFakeMachine::Key(const std::string& path) {
     std::string k;
     k.reserve(path.size());

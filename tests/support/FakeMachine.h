@@ -31,6 +31,12 @@ public:
     // A locked file cannot be opened, replaced or deleted, as when another
     // program holds it open without sharing.
     void Lock(const std::string& path, bool locked = true);
+    // Names outside the code page, which is ASCII on this machine: a path
+    // with a byte above 127 (UTF-8 in tests) is a long name the operations
+    // cannot take. This gives one a short form, the path its file or
+    // directory is made and reached under; without one (8.3 names off) the
+    // long name has no usable form.
+    void AddShortName(const std::string& longPath, const std::string& shortPath);
     // Writes to this file fail once it holds this many bytes (a full disk).
     void FailWritesAfter(const std::string& path, size_t bytes);
     // Reads of this file fail once they reach this offset (a bad sector).
@@ -73,6 +79,7 @@ public:
     // Every directory listed ("dir\*.*" searched), in order.
     std::vector<std::string> Listings;
 
+    // These three may be long names (see AddShortName).
     std::string TempDir = "C:\\TEMP\\";
     std::string WindowsDir = "C:\\WINDOWS";
     std::string SystemDir = "C:\\WINDOWS\\SYSTEM32";
@@ -98,12 +105,12 @@ public:
     bool DeleteFile(const std::string& path) override;
     bool CopyFile(const std::string& source, const std::string& target, bool failIfExists) override;
     TOsResult MoveFileReplace(const std::string& source, const std::string& target) override;
-    std::string GetTempDir() override { return TempDir; }
+    std::string GetTempDir() override { return IncludeTrailingBackslash(UsablePath(TempDir)); }
     std::string GetWindowsDir() override { return WindowsDir; }
     std::string GetSystemDir() override { return SystemDir; }
     unsigned GetDriveType(const std::string& root) override;
     std::vector<std::string> ConnectedDiskResources() override { return resources_; }
-    std::string ModulePath() override { return ModuleFile; }
+    std::string ModulePath() override { return UsablePath(ModuleFile); }
     const uint8_t* ModuleBase() override {
         return ModuleHeaders.empty() ? nullptr : ModuleHeaders.data();
     }
@@ -117,6 +124,7 @@ public:
         StandardError += text;
         return true;
     }
+    std::string SiblingPath(const std::string& path, const std::string& ext) override;
 
     struct TData {
         std::vector<uint8_t> Bytes;
@@ -136,6 +144,9 @@ public:
 
 private:
     friend class TFakeFile;
+    // The path itself, or the short form of a long name; raises
+    // ENameNotRepresentable when it has none.
+    std::string UsablePath(const std::string& path) const;
     static std::string Key(const std::string& path);
     static std::string ParentKey(const std::string& key);
     TNode* Find(const std::string& path);
@@ -147,6 +158,7 @@ private:
     std::map<char, size_t> diskSpace_;  // by upper-case drive letter
     std::map<char, std::string> substs_;  // by upper-case drive letter
     std::vector<std::string> resources_;
+    std::map<std::string, std::string> shortNames_, longNames_;  // by Key of the other
     int openFiles_ = 0;
 
     // FindFiles, ListDirectory and GetAttributes run on the search's pool

@@ -127,4 +127,17 @@ std::vector<uint8_t> PeHeaders(const std::vector<std::pair<uint32_t, uint32_t>>&
     return h;
 }
 
+void SetCertificateTable(std::vector<uint8_t>& h, uint32_t offset, uint32_t size,
+                         uint32_t peOffset) {
+    const size_t optional = peOffset + 24;
+    const auto put32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) h.at(at + i) = static_cast<uint8_t>(v >> (8 * i));
+    };
+    h.at(optional) = 0x0B;  // PE32
+    h.at(optional + 1) = 0x01;
+    put32(optional + 92, 16);  // NumberOfRvaAndSizes
+    put32(optional + 128, offset);
+    put32(optional + 132, size);
+}
+
 }  // namespace oup::test

@@ -69,5 +69,9 @@ std::string TextBytes(size_t count, uint32_t seed = 1);
 // given as (PointerToRawData, SizeOfRawData).
 std::vector<uint8_t> PeHeaders(const std::vector<std::pair<uint32_t, uint32_t>>& sections,
                                uint32_t peOffset = 0x80);
+// Gives such headers a PE32 optional header (Magic, 16 data directories)
+// whose security directory names a certificate table at a file offset.
+void SetCertificateTable(std::vector<uint8_t>& headers, uint32_t offset, uint32_t size,
+                         uint32_t peOffset = 0x80);
 
 }  // namespace oup::test

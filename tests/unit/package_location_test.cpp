@@ -12,6 +12,7 @@ namespace oup {
 namespace {
 
 using test::PeHeaders;
+using test::SetCertificateTable;
 using test::TFakeMachine;
 using test::TPackageBytes;
 using test::TRecordingUserInterface;
@@ -92,6 +93,112 @@ TEST(ImageEnd, AFileLongerThanItsImageCarriesAPackageThere) {
     EXPECT_FALSE(ImageEndOfFile(m, "C:\\none.exe"));
 }
 
+// An executable whose image ends at 0x800, then `between`, then (when
+// tableSize is not 0) a certificate table of tableSize bytes, then `behind`.
+// The security directory names tableOffset (the table's place by default).
+struct TSignedFile {
+    explicit TSignedFile(std::string between = "", std::string behind = "",
+                         uint32_t tableSize = 0x100,
+                         std::optional<uint32_t> tableOffset = std::nullopt)
+        : Between(std::move(between)),
+          Behind(std::move(behind)),
+          TableSize(tableSize),
+          TableOffset(tableOffset) {}
+    std::string Between, Behind;
+    uint32_t TableSize;
+    std::optional<uint32_t> TableOffset;
+    std::vector<uint8_t> Headers() const {
+        auto h = PeHeaders({{0x200, 0x600}});
+        if (TableSize)
+            SetCertificateTable(h, TableOffset.value_or(0x800 + Between.size()), TableSize);
+        return h;
+    }
+    std::string Bytes() const {
+        const auto h = Headers();
+        return Str(h) + std::string(0x800 - h.size(), 'i') + Between + std::string(TableSize, 'c') +
+               Behind;
+    }
+};
+
+TImageTrail Trail(const TSignedFile& f, int64_t size = -2) {
+    const std::string bytes = f.Bytes();
+    TMemoryStream file(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    const auto headers = ReadImageHeaders(file);
+    EXPECT_TRUE(headers);
+    return ReadImageTrail(headers.value_or(TImageHeaders()), size == -2 ? file.Size() : size, file,
+                          "C:\\u.exe");
+}
+
+TEST(ImageTrail, ACertificateTableEndingTheFileIsNoPackage) {
+    const std::string package =
+        TPackageBytes().Header(1, 1).File("d:\\a", 0x325C86FA, "a").EndMarker().Str();
+    const struct {
+        const char* What;
+        TSignedFile File;
+        std::optional<uint32_t> PackageStart;
+        bool Signed;
+    } cases[] = {
+        {"no security directory", TSignedFile("", "", 0), std::nullopt, false},
+        {"table at the image end", TSignedFile(), std::nullopt, true},
+        {"7 zero bytes of alignment", TSignedFile(std::string(7, '\0')), std::nullopt, true},
+        {"7 other bytes", TSignedFile("1234567"), 0x800u, true},
+        {"package, alignment, table", TSignedFile(package + std::string(4, '\0')), 0x800u, true},
+        {"table past the end of the file",
+         TSignedFile(package, "", 0x100, static_cast<uint32_t>(0x800 + package.size() + 1)), 0x800u,
+         false},
+        {"table inside the sections", TSignedFile("", "", 0x100, 0x400), 0x800u, false},
+        {"table at offset 0", TSignedFile("", "", 0x100, 0), 0x800u, false},
+    };
+    for (const auto& c : cases) {
+        const TImageTrail t = Trail(c.File);
+        EXPECT_EQ(c.PackageStart, t.PackageStart) << c.What;
+        EXPECT_EQ(c.Signed, t.Signed) << c.What;
+    }
+    // Whatever the headers say, a size that could not be had means no package.
+    EXPECT_FALSE(Trail(TSignedFile("", "", 0), -1).PackageStart);
+    EXPECT_FALSE(Trail(TSignedFile(package), -1).PackageStart);
+}
+
+TEST(ImageTrail, BytesBehindTheTableMeanTheFileChangedAfterSigning) {
+    try {
+        Trail(TSignedFile("", "appended"));
+        ADD_FAILURE() << "no error";
+    } catch (const EChangedAfterSigning& e) {
+        EXPECT_EQ(
+            "\"C:\\u.exe\" was changed after it was signed: it has 8 bytes behind its "
+            "signature. Append the package first and sign the result.",
+            e.Message());
+    }
+}
+
+TEST(ImageTrail, OnlyAPe32HeaderWithEnoughDirectoriesHasASecurityDirectory) {
+    const TSignedFile f;
+    auto h = f.Headers();
+    TMemoryStream pe32(h);
+    EXPECT_EQ(0x800u, ReadImageHeaders(pe32)->CertificateOffset);
+    EXPECT_EQ(0x80u + 24 + 128, ReadImageHeaders(pe32)->SecurityEntryAt);
+    EXPECT_EQ(0x80u + 24 + 64, ReadImageHeaders(pe32)->CheckSumAt);
+    h[0x80 + 24] = 0x0B, h[0x80 + 25] = 0x02;  // PE32+
+    TMemoryStream pe64(h);
+    EXPECT_EQ(0u, ReadImageHeaders(pe64)->CertificateOffset);
+    h = f.Headers();
+    h[0x80 + 24 + 92] = 4;  // NumberOfRvaAndSizes: directories 0 to 3 only
+    TMemoryStream four(h);
+    EXPECT_EQ(0u, ReadImageHeaders(four)->CertificateSize);
+    // Headers without sections, cut inside the directories: the end is
+    // known, the signature is not read past the cut.
+    auto bare = PeHeaders({});
+    SetCertificateTable(bare, 0x100, 0x10);
+    for (size_t cut : {size_t(0x80 + 8), size_t(0x80 + 24 + 1), size_t(0x80 + 24 + 95),
+                       size_t(0x80 + 24 + 135)}) {
+        TMemoryStream s(std::vector<uint8_t>(bare.begin(), bare.begin() + cut));
+        const auto read = ReadImageHeaders(s);
+        ASSERT_TRUE(read) << cut;
+        EXPECT_EQ(0u, read->ImageEnd);
+        EXPECT_EQ(0u, read->CertificateOffset) << cut;
+    }
+}
+
 class AppendedTest : public ::testing::Test {
 protected:
     AppendedTest() {
@@ -121,6 +228,29 @@ TEST_F(AppendedTest, AFileSizeOtherThanTheImageEndMeansAPackage) {
     }
     // The sizes compare as 32-bit numbers.
     EXPECT_EQ(std::nullopt, AppendedPackageStart(0x800, 0x800 + (int64_t(1) << 32)));
+}
+
+TEST_F(AppendedTest, ASignedUpdaterCarriesAPackageOnlyInFrontOfItsSignature) {
+    const std::string package =
+        TPackageBytes().Header(1, 1).File("d:\\pack\\a.txt", 0x325C86FA, "a").EndMarker().Str();
+    const TSignedFile bare, appended(package + std::string(3, '\0'));
+    m.ModuleHeaders = bare.Headers();
+    m.ModuleHeaders.resize(4096);
+    m.AddFile(m.ModuleFile, bare.Bytes());
+    EXPECT_EQ(std::nullopt, FindAppendedPackage(m, m.ModuleFile));
+
+    m.ModuleHeaders = appended.Headers();
+    m.ModuleHeaders.resize(4096);
+    m.AddFile(m.ModuleFile, appended.Bytes());
+    EXPECT_EQ(0x800u, FindAppendedPackage(m, m.ModuleFile));
+    EXPECT_TRUE(RestoreAppended(m, b));
+    EXPECT_EQ("a", m.Content("C:\\TEMP\\a.txt"));
+
+    m.AddFile(m.ModuleFile, appended.Bytes() + "more");
+    EXPECT_THROW(FindAppendedPackage(m, m.ModuleFile), EChangedAfterSigning);
+    // A size that cannot be had is no package, whatever the headers say.
+    m.DeleteFile(m.ModuleFile);
+    EXPECT_EQ(std::nullopt, FindAppendedPackage(m, m.ModuleFile));
 }
 
 TEST_F(AppendedTest, RestoresThePackageBehindTheImage) {
@@ -155,7 +285,7 @@ TEST_F(AppendedTest, FailuresAreSwallowedButAMissingFileIsNot) {
     ASSERT_EQ(1u, ui.Boxes.size());
     EXPECT_EQ("Feil i pakke", ui.Boxes[0].Text);
     EXPECT_EQ(0, m.OpenCount());
-    m.DeleteFile(m.ModuleFile);
+    m.Lock(m.ModuleFile);
     EXPECT_THROW(RestoreAppended(m, b), EFOpenError);
 }
 

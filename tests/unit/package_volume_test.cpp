@@ -117,6 +117,24 @@ TEST_F(VolumeTest, PromptRepeatsUntilTheVolumeIsThere) {
     EXPECT_EQ(content, m.Content("C:\\T\\a.bin"));
 }
 
+TEST_F(VolumeTest, TheNextVolumeIsNamedByTheLongNameOfAShortOne) {
+    const std::string content = NoiseBytes(30000, 2);
+    const auto volumes = Pack({{"d:\\a.bin", content}}, 20000);
+    ASSERT_EQ(2u, volumes.size());
+    // Пакет.oup and Пакет.002, whose short names have nothing in common; the
+    // second is inserted at the first prompt.
+    m.AddFile("D:\\upd\\PAKET~1.OUP", m.Content(volumes[0]));
+    m.AddShortName("D:\\upd\\Пакет.oup", "D:\\upd\\PAKET~1.OUP");
+    ui.Answers = {TMsgResult::Ok, TMsgResult::Cancel};
+    ui.OnBox = [&](const TRecordingUserInterface::TBox&) {
+        m.AddFile("D:\\upd\\8F3A~1.002", m.Content(volumes[1]));
+        m.AddShortName("D:\\upd\\Пакет.002", "D:\\upd\\8F3A~1.002");
+    };
+    EXPECT_TRUE(b.Restore("D:\\upd\\PAKET~1.OUP", "C:\\T"));
+    EXPECT_EQ(1u, ui.Boxes.size());
+    EXPECT_EQ(content, m.Content("C:\\T\\a.bin"));
+}
+
 TEST_F(VolumeTest, OnNeedDiskReplacesThePromptWithTheNumberWithoutZeros) {
     // A hand-made package whose switch names volume 010.
     m.AddFile("D:\\upd\\update.oup", TPackageBytes()

@@ -176,5 +176,49 @@ TEST_F(Unattended, FurtherVolumesAreTakenWhenTheyLieBesideTheFirst) {
     EXPECT_TRUE(Logged("Volume C:\\pkg\\ledger.002 comes round again"));
 }
 
+TEST_F(Unattended, NamesOutsideTheCodePageAreTakenByTheirShortNamesOrNamedInTheError) {
+    // The first volume reached by its short name, the second by another.
+    const TNames volumes = WriteVolumes(w.Machine, Ledger(NoiseBytes(40000)), 30000);
+    ASSERT_EQ(2u, volumes.size());
+    w.Machine.AddFile("C:\\pkg\\PAKET~1.OUP", w.Machine.Content(volumes[0]));
+    w.Machine.AddFile("C:\\pkg\\8F3A~1.002", w.Machine.Content(volumes[1]));
+    w.Machine.AddShortName("C:\\pkg\\Пакет.oup", "C:\\pkg\\PAKET~1.OUP");
+    w.Machine.AddShortName("C:\\pkg\\Пакет.002", "C:\\pkg\\8F3A~1.002");
+    // Дмитрий's temporary directory.
+    w.Machine.TempDir = "C:\\Users\\Дмитрий\\Temp\\";
+    w.Machine.AddDir("C:\\Users\\DMITRI~1\\Temp");
+    w.Machine.AddShortName("C:\\Users\\Дмитрий\\Temp", "C:\\Users\\DMITRI~1\\Temp");
+    EXPECT_EQ(ecSuccess, Run({"/S", "C:\\pkg\\PAKET~1.OUP", "/LOG=C:\\update.log"}));
+    EXPECT_EQ(NoiseBytes(40000), w.Machine.Content("D:\\Ledger\\ledger.exe"));
+    EXPECT_TRUE(Logged("Volume C:\\pkg\\8F3A~1.002"));
+    const TNames lines = LogLines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+        return l.rfind("Work directory C:\\Users\\DMITRI~1\\Temp\\oupdate-", 0) == 0;
+    }));
+
+    // A second volume without a short name is not to be had, and is named.
+    w.Machine.AddFile("D:\\Ledger\\ledger.exe", "old ledger");
+    w.Machine.AddShortName("C:\\pkg\\Счёт.oup", "C:\\pkg\\PKT~2.OUP");
+    w.Machine.AddFile("C:\\pkg\\PKT~2.OUP", w.Machine.Content(volumes[0]));
+    EXPECT_EQ(ecNoPackage, Run({"/S", "C:\\pkg\\PKT~2.OUP", "/LOG=C:\\update.log"}));
+    EXPECT_TRUE(Logged("Missing volume 2 of C:\\pkg\\PKT~2.OUP"));
+
+    // Where 8.3 names are off there is no usable form: the path is named.
+    const std::string after =
+        " cannot be used: its name has characters outside the ANSI code page and no "
+        "short (8.3) name without them.";
+    w.Machine.TempDir = "D:\\Users\\Дмитрий\\Temp\\";
+    EXPECT_EQ(ecNoPackage, Run({"/S", "C:\\pkg\\PAKET~1.OUP", "/LOG=C:\\update.log"}));
+    EXPECT_TRUE(Logged("Error: The path \"D:\\Users\\Дмитрий\\Temp\\\"" + after));
+    // The same for a path on the command line, as the program's entry marks it.
+    w.Machine.TempDir = "C:\\TEMP\\";
+    TCommandLine commandLine =
+        ParseCommandLine({"C:\\oupdate.exe", "/S", "C:\\?????\\ledger.oup", "/LOG=C:\\update.log"});
+    commandLine.UnusablePaths = {"C:\\?????\\ledger.oup"};
+    EXPECT_EQ(ecNoPackage, RunUnattended(w.Machine, commandLine));
+    EXPECT_TRUE(Logged("Error: The path \"C:\\?????\\ledger.oup\"" + after));
+    EXPECT_EQ("old ledger", w.Machine.Content("D:\\Ledger\\ledger.exe"));
+}
+
 }  // namespace
 }  // namespace oup::test

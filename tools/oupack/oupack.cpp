@@ -2,6 +2,7 @@
 // volumes), appends a package to the updater to make a self-contained update,
 // and lists or extracts a package or a self-contained update. Extraction
 // runs the updater's own restore engine.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -29,13 +30,31 @@ constexpr const char* kUsage =
     "      into volumes of at most BYTES bytes: PACKAGE, then .002, .003, ...\n"
     "  oupack append UPDATER.exe PACKAGE -o OUTPUT.exe\n"
     "      Writes a self-contained update: the updater with the package behind its\n"
-    "      image. The package must be a single volume.\n"
+    "      image. The package must be a single volume. Sign OUTPUT.exe afterwards\n"
+    "      (oupack append --help tells how); a signed updater loses its signature.\n"
     "  oupack list PACKAGE|EXE\n"
     "      Prints each entry's date, size, blocks and name.\n"
     "  oupack extract PACKAGE|EXE DIR\n"
     "      Restores every file into DIR as the updater does.\n"
     "  oupack --help\n"
     "Exit status: 0 on success, 1 when the work failed, 2 for a bad command line.\n";
+
+constexpr const char* kAppendUsage =
+    "Usage: oupack append UPDATER.exe PACKAGE -o OUTPUT.exe\n"
+    "\n"
+    "Writes a self-contained update: the updater with the package behind its image.\n"
+    "The package must be a single volume.\n"
+    "\n"
+    "Signing: append first, then sign OUTPUT.exe. A signature covers the file as it\n"
+    "was signed, so a package appended later would not be covered by it: appending\n"
+    "onto a signed updater removes the updater's signature (oupack says so), and the\n"
+    "result must be signed again. Sign with a timestamp server, or the signature\n"
+    "stops verifying when the certificate expires. With signtool on Windows:\n"
+    "  signtool sign /fd SHA256 /f company.pfx /p PASSWORD /tr http://timestamp.digicert.com /td "
+    "SHA256 OUTPUT.exe\n"
+    "With osslsigncode on Linux:\n"
+    "  osslsigncode sign -pkcs12 company.pfx -pass PASSWORD -ts http://timestamp.digicert.com -in "
+    "OUTPUT.exe -out OUTPUT-signed.exe\n";
 
 // A bad command line: exit status 2.
 struct TUsageError : Exception {
@@ -83,15 +102,16 @@ TPackageSource OpenPackage(TPlatform& platform, const std::string& path) {
     src.Path = path;
     src.File = platform.OpenFile(path, TOpenMode::ReadShared);
     if (IsPortableExecutable(*src.File)) {
-        const auto end = ReadImageEnd(*src.File);
+        const auto headers = ReadImageHeaders(*src.File);
         const int64_t size = src.File->Size();
-        if (!end) throw Exception(Quote(path) + " has damaged executable headers");
+        if (!headers) throw Exception(Quote(path) + " has damaged executable headers");
         // The updater's own rule; a file cut inside its image carries nothing either.
-        const auto start = AppendedPackageStart(*end, size);
-        if (!start || size < static_cast<int64_t>(*end))
-            throw Exception(Quote(path) + " carries no package behind its image");
+        const TImageTrail trail = ReadImageTrail(*headers, size, *src.File, path);
+        if (!trail.PackageStart || size < static_cast<int64_t>(headers->ImageEnd))
+            throw Exception(Quote(path) + " carries no package behind its image" +
+                            (trail.Signed ? ", only its signature" : ""));
         src.Appended = true;
-        src.Offset = *start;
+        src.Offset = *trail.PackageStart;
     }
     src.File->SetPosition(src.Offset);
     return src;
@@ -157,10 +177,34 @@ int Create(TPlatform& platform, const std::vector<std::string>& args) {
     return 0;
 }
 
+// Copies count bytes (or everything) from the start of in to out.
+void CopyBytes(TStream& in, TStream& out, int64_t count) {
+    std::vector<uint8_t> buf(1 << 16);
+    in.SetPosition(0);
+    while (count > 0) {
+        const size_t want = static_cast<size_t>(std::min<int64_t>(count, int64_t(buf.size())));
+        const size_t n = in.Read(buf.data(), want);
+        if (n == 0) break;
+        out.WriteBuffer(buf.data(), n);
+        count -= static_cast<int64_t>(n);
+    }
+}
+
+// Zeroes count bytes of out at offset.
+void ClearBytes(TStream& out, uint32_t offset, size_t count) {
+    const uint8_t zeros[8] = {};
+    out.SetPosition(offset);
+    out.WriteBuffer(zeros, count);
+}
+
 int Append(TPlatform& platform, const std::vector<std::string>& args) {
     std::string output;
     std::vector<std::string> inputs;
     for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--help" || args[i] == "-h") {
+            std::fputs(kAppendUsage, stdout);
+            return 0;
+        }
         if (args[i] == "-o" || args[i] == "--output") {
             if (i + 1 >= args.size()) throw TUsageError("append: -o needs a value");
             output = args[++i];
@@ -178,15 +222,24 @@ int Append(TPlatform& platform, const std::vector<std::string>& args) {
     if (!platform.FileExists(exePath)) throw Exception(Quote(exePath) + " is not a file");
     auto exe = platform.OpenFile(exePath, TOpenMode::ReadShared);
     if (!IsPortableExecutable(*exe)) throw Exception(Quote(exePath) + " is not a Windows executable");
-    const auto imageEnd = ReadImageEnd(*exe);
-    if (!imageEnd) throw Exception(Quote(exePath) + " has damaged executable headers");
+    const auto headers = ReadImageHeaders(*exe);
+    if (!headers) throw Exception(Quote(exePath) + " has damaged executable headers");
+    const uint32_t imageEnd = headers->ImageEnd;
     const int64_t exeSize = exe->Size();
-    if (exeSize > static_cast<int64_t>(*imageEnd))
-        throw Exception(Quote(exePath) + " already carries " + std::to_string(exeSize - *imageEnd) +
-                        " bytes behind its image (a package?)");
-    if (exeSize < static_cast<int64_t>(*imageEnd))
+    if (exeSize < static_cast<int64_t>(imageEnd))
         throw Exception(Quote(exePath) + " is cut short: its image ends at byte " +
-                        std::to_string(*imageEnd));
+                        std::to_string(imageEnd));
+    // Raises for an updater changed after signing.
+    const TImageTrail trail = ReadImageTrail(*headers, exeSize, *exe, exePath);
+    if (trail.Signed &&
+        (headers->SecurityEntryAt + 8 > imageEnd || headers->CheckSumAt + 4 > imageEnd))
+        throw Exception(Quote(exePath) + " has damaged executable headers");
+    if (trail.PackageStart) {
+        const int64_t behind =
+            (trail.Signed ? int64_t(trail.CertificateOffset) : exeSize) - imageEnd;
+        throw Exception(Quote(exePath) + " already carries " + std::to_string(behind) +
+                        " bytes behind its image (a package?)");
+    }
 
     if (!platform.FileExists(packagePath)) throw Exception(Quote(packagePath) + " is not a file");
     auto package = platform.OpenFile(packagePath, TOpenMode::ReadShared);
@@ -201,11 +254,16 @@ int Append(TPlatform& platform, const std::vector<std::string>& args) {
     const std::string temp = output + ".tmp";
     try {
         auto out = platform.OpenFile(temp, TOpenMode::Create);
-        std::vector<uint8_t> buf(1 << 16);
-        for (TStream* in : {static_cast<TStream*>(exe.get()), static_cast<TStream*>(package.get())}) {
-            in->SetPosition(0);
-            for (size_t n; (n = in->Read(buf.data(), buf.size())) > 0;) out->WriteBuffer(buf.data(), n);
+        // A signature would not cover the package: the updater goes in
+        // without its certificate table, its directory entry and the
+        // checksum that signing set, as it was before it was signed.
+        CopyBytes(*exe, *out, trail.Signed ? imageEnd : exeSize);
+        if (trail.Signed) {
+            ClearBytes(*out, headers->SecurityEntryAt, 8);
+            ClearBytes(*out, headers->CheckSumAt, 4);
+            out->Seek(0, TSeekOrigin::soEnd);
         }
+        CopyBytes(*package, *out, package->Size());
         out.reset();
         exe.reset();
         package.reset();
@@ -214,8 +272,13 @@ int Append(TPlatform& platform, const std::vector<std::string>& args) {
         platform.DeleteFile(temp);
         throw;
     }
+    if (trail.Signed)
+        std::fprintf(stderr,
+                     "oupack: warning: %s is signed; its signature was removed in %s, which must "
+                     "be signed again (see oupack append --help)\n",
+                     exePath.c_str(), output.c_str());
     std::printf("%s: package of %lld bytes behind an image of %u bytes\n", output.c_str(),
-                static_cast<long long>(platform.QueryFileSize(output) - *imageEnd), *imageEnd);
+                static_cast<long long>(platform.QueryFileSize(output) - imageEnd), imageEnd);
     return 0;
 }
 
@@ -272,7 +335,7 @@ int Extract(TPlatform& platform, const std::vector<std::string>& args) {
     };
     std::set<uint16_t> disksAsked;
     backup.OnNeedDisk = [&](TBackupFile&, uint16_t disk, bool& go) {
-        const std::string next = VolumePath(src.Path, disk);
+        const std::string next = VolumePath(platform, src.Path, disk);
         // Nobody can swap disks here: a volume asked for twice means the
         // package leads round in a circle.
         if (!disksAsked.insert(disk).second) {

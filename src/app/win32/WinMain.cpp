@@ -3,6 +3,7 @@
 #include "platform/win32/WinApi.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <exception>
 #include <string>
@@ -12,20 +13,69 @@
 #include "app/Update.h"
 #include "app/win32/UpdateForm.h"
 #include "platform/Platform.h"
+#include "platform/win32/AnsiNames.h"
 
 namespace {
 
-// The program's arguments in the ANSI code page. Argument 0 is the module's
-// own path whatever the caller typed (a bare "oupdate" would name no file).
-std::vector<std::string> ProgramArguments(oup::TPlatform& platform) {
-    std::vector<std::string> args;
-    for (int i = 0; i < __argc; ++i) args.emplace_back(__argv[i] ? __argv[i] : "");
-    const std::string modulePath = platform.ModulePath();
-    if (args.empty())
+using oup::win32::ShownAnsi;
+using oup::win32::ToAnsiExact;
+using oup::win32::UsableAnsiPathToCreate;
+
+// One argument in the ANSI code page. A path outside it is taken by its
+// short form, an option's value ("/LOG=FILE", "/DIR=A;B") path by path. A
+// path with no usable form goes on as shown (with '?', which names no file)
+// and is noted in unusable.
+std::string AnsiArgument(const std::wstring& arg, std::vector<std::string>& unusable) {
+    std::string ansi;
+    if (ToAnsiExact(arg, ansi)) return ansi;
+    const bool option = !arg.empty() && arg[0] == L'/';
+    const size_t equals = arg.find(L'=');
+    // An option name outside the code page is no option of ours.
+    if (option && equals == std::wstring::npos) return ShownAnsi(arg);
+    const size_t valueStart = option ? equals + 1 : 0;
+    ansi = ShownAnsi(arg.substr(0, valueStart));
+    for (size_t start = valueStart;;) {
+        // A package path is one path whatever it holds.
+        size_t end = option ? arg.find(L';', start) : std::wstring::npos;
+        if (end == std::wstring::npos) end = arg.size();
+        const std::wstring path = arg.substr(start, end - start);
+        std::string usable = UsableAnsiPathToCreate(path);
+        if (usable.empty() && !path.empty()) {
+            usable = ShownAnsi(path);
+            unusable.push_back(usable);
+        }
+        ansi += usable;
+        if (end == arg.size()) return ansi;
+        ansi += ';';
+        start = end + 1;
+    }
+}
+
+// The program's command line in the ANSI code page, from the UTF-16 one: the
+// A command line would carry '?' for every character the code page lacks.
+// Argument 0 is the module's own path whatever the caller typed (a bare
+// "oupdate" would name no file).
+oup::TCommandLine ProgramCommandLine(oup::TPlatform& platform) {
+    std::vector<std::string> args, unusable;
+    std::string modulePath;
+    try {
+        modulePath = platform.ModulePath();
+    } catch (const oup::ENameNotRepresentable& e) {
+        modulePath = e.Path;
+        unusable.push_back(e.Path);
+    }
+    int count = 0;
+    if (wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {
+        args.push_back(modulePath.empty() && count > 0 ? AnsiArgument(argv[0], unusable)
+                                                       : modulePath);
+        for (int i = 1; i < count; ++i) args.push_back(AnsiArgument(argv[i], unusable));
+        ::LocalFree(argv);
+    } else {
         args.push_back(modulePath);
-    else if (!modulePath.empty())
-        args[0] = modulePath;
-    return args;
+    }
+    oup::TCommandLine commandLine = oup::ParseCommandLine(args);
+    commandLine.UnusablePaths = unusable;
+    return commandLine;
 }
 
 }  // namespace
@@ -33,7 +83,7 @@ std::vector<std::string> ProgramArguments(oup::TPlatform& platform) {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     try {
         oup::TPlatform& platform = oup::SystemPlatform();
-        const oup::TCommandLine commandLine = oup::ParseCommandLine(ProgramArguments(platform));
+        const oup::TCommandLine commandLine = ProgramCommandLine(platform);
         // No window at all in unattended mode.
         if (commandLine.Silent) return oup::RunUnattended(platform, commandLine);
         if (!commandLine.UsageError.empty() || commandLine.ShowUsage) {

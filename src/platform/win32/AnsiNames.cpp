@@ -51,4 +51,39 @@ std::string UsableAnsiPath(const std::wstring& path) {
     return ansi;
 }
 
+std::string UsableAnsiPathToCreate(const std::wstring& path) {
+    std::string usable = UsableAnsiPath(path);
+    if (!usable.empty()) return usable;
+    const size_t slash = path.find_last_of(L"\\/");
+    if (slash == std::wstring::npos || slash == 0) return std::string();
+    std::string name;
+    if (!ToAnsiExact(path.substr(slash + 1), name)) return std::string();
+    const std::string dir = UsableAnsiPath(path.substr(0, slash));
+    if (dir.empty()) return std::string();
+    return dir + "\\" + name;
+}
+
+std::string ShownAnsi(const std::wstring& wide) {
+    if (wide.empty()) return std::string();
+    const bool utf8 = ::GetACP() == CP_UTF8;
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const int length = static_cast<int>(wide.size());
+    const int n =
+        ::WideCharToMultiByte(CP_ACP, flags, wide.data(), length, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return std::string();
+    std::string shown(static_cast<size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_ACP, flags, wide.data(), length, shown.data(), n, utf8 ? nullptr : "?",
+                          nullptr);
+    return shown;
+}
+
+std::wstring LongPath(const std::wstring& path) {
+    const DWORD room = ::GetLongPathNameW(path.c_str(), nullptr, 0);
+    if (room == 0) return std::wstring();
+    std::vector<wchar_t> longPath(room);
+    const DWORD n = ::GetLongPathNameW(path.c_str(), longPath.data(), room);
+    if (n == 0 || n >= room) return std::wstring();
+    return std::wstring(longPath.data(), n);
+}
+
 }  // namespace oup::win32

@@ -22,4 +22,17 @@ bool ToAnsiExact(const std::wstring& wide, std::string& ansi);
 // its short form to be found.
 std::string UsableAnsiPath(const std::wstring& path);
 
+// The same for a file that may not exist yet (a log to be created): when the
+// path has no usable form, its directory's usable form and the name, if the
+// name converts exactly. Empty when neither works.
+std::string UsableAnsiPathToCreate(const std::wstring& path);
+
+// The path in the ANSI code page for a message, a '?' for each character
+// that has no byte there. Never a path to use: '?' is no file name character.
+std::string ShownAnsi(const std::wstring& wide);
+
+// The full (long) form of an existing path whose components may be short
+// names; empty when it cannot be had (the path is not there).
+std::wstring LongPath(const std::wstring& path);
+
 }  // namespace oup::win32

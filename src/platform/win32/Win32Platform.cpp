@@ -1,5 +1,7 @@
-// The platform on Windows: the real Win32 calls, always the A functions, so
-// paths and names stay 8-bit text in the ANSI code page end to end.
+// The platform on Windows: the real Win32 calls, the A functions, so paths
+// and names stay 8-bit text in the ANSI code page end to end. Paths the
+// system gives (the program's own, the temporary directory) come from the W
+// calls and are converted without loss or taken by their short names.
 #include <atomic>
 #include <cstring>
 #include <vector>
@@ -227,10 +229,13 @@ public:
     }
 
     std::string GetTempDir() override {
-        char buffer[256];
-        const DWORD n = ::GetTempPathA(sizeof buffer, buffer);
+        wchar_t buffer[MAX_PATH + 1];
+        const DWORD n = ::GetTempPathW(MAX_PATH + 1, buffer);
         // 0 is a failure; a result not below the size is the room it would need.
-        return n == 0 || n >= sizeof buffer ? std::string() : std::string(buffer, n);
+        if (n == 0 || n >= MAX_PATH + 1) return std::string();
+        // A user whose name is outside the code page has a temporary
+        // directory outside it too.
+        return IncludeTrailingBackslash(Usable(std::wstring(buffer, n)));
     }
     std::string GetWindowsDir() override {
         char buffer[MAX_PATH];
@@ -265,12 +270,13 @@ public:
     }
 
     std::string ModulePath() override {
-        std::vector<char> buffer(MAX_PATH);
+        // The A call gives '?' for what the code page lacks: a path to no file.
+        std::vector<wchar_t> buffer(MAX_PATH);
         for (;;) {
             const DWORD n =
-                ::GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+                ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
             if (n == 0) return std::string();
-            if (n < buffer.size()) return std::string(buffer.data(), n);
+            if (n < buffer.size()) return Usable(std::wstring(buffer.data(), n));
             if (buffer.size() >= 32768) return std::string();  // no longer path exists
             buffer.resize(buffer.size() * 2);
         }
@@ -327,8 +333,31 @@ public:
                written == text.size();
     }
 
+    std::string SiblingPath(const std::string& path, const std::string& ext) override {
+        // The extension belongs to the long name: the short names of
+        // Пакет.oup and Пакет.002 have nothing in common.
+        const std::wstring longPath = win32::LongPath(win32::Widen(path));
+        if (longPath.empty()) return ChangeFileExt(path, ext);
+        const size_t dot = longPath.find_last_of(L".\\/:");
+        const std::wstring sibling =
+            (dot == std::wstring::npos || longPath[dot] != L'.' ? longPath
+                                                                : longPath.substr(0, dot)) +
+            win32::Widen(ext);
+        std::string usable = win32::UsableAnsiPath(sibling);
+        if (!usable.empty()) return usable;
+        if (::GetFileAttributesW(sibling.c_str()) != INVALID_FILE_ATTRIBUTES)
+            throw ENameNotRepresentable(win32::ShownAnsi(sibling));
+        return std::string();  // not there yet: it reaches nothing
+    }
+
 private:
     std::atomic<bool> plainListing_{false};  // FindFirstFileExW refused its level or flag
+    // The form of a path from a W call that the A calls reach.
+    static std::string Usable(const std::wstring& path) {
+        std::string usable = win32::UsableAnsiPath(path);
+        if (usable.empty()) throw ENameNotRepresentable(win32::ShownAnsi(path));
+        return usable;
+    }
 
     // A directory from a call that writes into a fixed buffer and returns its
     // length, 0 on failure, or the room it would need when the buffer is short.

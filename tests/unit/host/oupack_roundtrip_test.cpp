@@ -191,6 +191,69 @@ TEST_F(OupackTest, AppendListAndExtractASelfContainedUpdate) {
     ExpectOneLineError(Oupack({"list", (dir / "updater.exe").string()}), 1);
 }
 
+TEST_F(OupackTest, AppendOntoASignedStubDropsTheSignatureAndSignedUpdatesAreRead) {
+    // A signed stub: image, certificate table, the checksum that signing set.
+    const uint32_t checkSumAt = 0x80 + 24 + 64, entryAt = 0x80 + 24 + 128;
+    auto headers = test::PeHeaders({{0x200, 0x800}});
+    std::string image(headers.begin(), headers.end());
+    image.resize(0xA00, '\x90');
+    test::SetCertificateTable(headers, 0xA00, 16);
+    std::string stub(headers.begin(), headers.end());
+    stub.resize(0xA00, '\x90');
+    stub.replace(checkSumAt, 4, "SUM!");
+    WriteAll(dir / "signed.exe", stub + std::string(16, 'C'));
+    const std::string f = MakeFile("oupdate.inf", TextBytes(5000, 9), kTime);
+    const std::string pkg = (dir / "update.oup").string(), self = (dir / "self.exe").string();
+    ASSERT_EQ(0, Oupack({"create", "-o", pkg, f}).Status);
+
+    const TResult a = Oupack({"append", (dir / "signed.exe").string(), pkg, "-o", self});
+    ASSERT_EQ(0, a.Status) << a.Err;
+    EXPECT_NE(std::string::npos, a.Err.find("signature was removed")) << a.Err;
+    EXPECT_NE(std::string::npos, a.Err.find("signed again")) << a.Err;
+    std::string unsignedStub = stub;
+    unsignedStub.replace(checkSumAt, 4, std::string(4, '\0'));
+    unsignedStub.replace(entryAt, 8, std::string(8, '\0'));
+    EXPECT_TRUE(unsignedStub + ReadAll(pkg) == ReadAll(self));
+
+    // Signed after appending: alignment, then the table, named by the headers.
+    std::string signedSelf = ReadAll(self);
+    signedSelf.resize((signedSelf.size() + 7) / 8 * 8, '\0');
+    const auto put32 = [&](uint32_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) signedSelf[at + i] = static_cast<char>(v >> (8 * i));
+    };
+    put32(entryAt, static_cast<uint32_t>(signedSelf.size()));
+    put32(entryAt + 4, 24);
+    WriteAll(dir / "signed-self.exe", signedSelf + std::string(24, 'C'));
+    EXPECT_NE(std::string::npos,
+              Oupack({"list", (dir / "signed-self.exe").string()}).Out.find("at byte 2560"));
+    ASSERT_EQ(
+        0, Oupack({"extract", (dir / "signed-self.exe").string(), (dir / "out").string()}).Status);
+    ExpectSameFile(f, dir / "out" / "oupdate.inf");
+    // It already carries a package; and the bare stub carries only its signature.
+    ExpectOneLineError(
+        Oupack({"append", (dir / "signed-self.exe").string(), pkg, "-o", (dir / "2.exe").string()}),
+        1);
+    const TResult bare = Oupack({"list", (dir / "signed.exe").string()});
+    ExpectOneLineError(bare, 1);
+    EXPECT_NE(std::string::npos, bare.Err.find("only its signature")) << bare.Err;
+
+    // Changed after signing: every command says so.
+    WriteAll(dir / "changed.exe", signedSelf + std::string(24, 'C') + "later");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"list", (dir / "changed.exe").string()},
+          {"append", (dir / "changed.exe").string(), pkg, "-o", (dir / "3.exe").string()}}) {
+        const TResult r = Oupack(args);
+        ExpectOneLineError(r, 1);
+        EXPECT_NE(std::string::npos, r.Err.find("changed after it was signed")) << r.Err;
+    }
+
+    const TResult help = Oupack({"append", "--help"});
+    EXPECT_EQ(0, help.Status);
+    for (const char* text :
+         {"append first, then sign", "signtool sign", "/tr http", "osslsigncode sign", "-ts http"})
+        EXPECT_NE(std::string::npos, help.Out.find(text)) << text;
+}
+
 TEST_F(OupackTest, VolumesThatLeadRoundInACircleEndWithAnError) {
     WriteAll(dir / "loop.oup", test::TPackageBytes().Header(0, 0).Switch("002").Str());
     WriteAll(dir / "loop.002", test::TPackageBytes().Signature().EndData().Switch("002").Str());

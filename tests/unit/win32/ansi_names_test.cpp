@@ -2,7 +2,9 @@
 // (the tests expect Windows-1252, as Wine gives it under C.UTF-8 and en_US).
 #include <gtest/gtest.h>
 
+#include "platform/Platform.h"
 #include "platform/win32/AnsiNames.h"
+#include "platform/win32/Handle.h"
 #include "platform/win32/WinApi.h"
 
 namespace oup::win32 {
@@ -40,6 +42,38 @@ TEST_F(AnsiNames, AnUnrepresentablePathIsReachedByItsShortForm) {
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, attributes);
     EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_TRUE(UsableAnsiPath(dir).empty());  // gone: no form of it left
+}
+
+TEST_F(AnsiNames, TheNextVolumeOfAShortNameIsNamedFromTheLongOne) {
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring paket = L"\u041F\u0430\u043A\u0435\u0442";
+    const std::wstring dir =
+        std::wstring(temp) + L"oup-" + paket + L"-" + std::to_wstring(::GetCurrentProcessId());
+    const std::wstring first = dir + L"\\" + paket + L".oup",
+                       second = dir + L"\\" + paket + L".002";
+    ASSERT_TRUE(::CreateDirectoryW(dir.c_str(), nullptr));
+    for (const std::wstring& f : {first, second})
+        TFileHandle(::CreateFileW(f.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    TPlatform& p = SystemPlatform();
+    const std::string shortDir = UsableAnsiPath(dir);
+    const std::string shortFirst = UsableAnsiPath(first), shortSecond = UsableAnsiPath(second);
+    const std::string next = p.SiblingPath(shortFirst, ".002");
+    const std::string third = p.SiblingPath(shortFirst, ".003");  // not there
+    const std::string log = UsableAnsiPathToCreate(dir + L"\\update.log");
+    const std::string cyrillicLog = UsableAnsiPathToCreate(dir + L"\\" + paket + L".log");
+    ::DeleteFileW(first.c_str());
+    ::DeleteFileW(second.c_str());
+    ::RemoveDirectoryW(dir.c_str());
+    ASSERT_FALSE(shortFirst.empty());
+    EXPECT_EQ(shortSecond, next) << shortFirst;
+    EXPECT_NE(ChangeFileExt(shortFirst, ".002"), next);  // the short names are unrelated
+    EXPECT_EQ("", third);
+    // A file to create: its directory by the short name, its own name as it is.
+    EXPECT_EQ(shortDir + "\\update.log", log);
+    EXPECT_EQ("", cyrillicLog);
+    EXPECT_EQ("C:\\none\\update.002", p.SiblingPath("C:\\none\\update.oup", ".002"));
+    EXPECT_EQ("C:\\" + std::string(5, '?') + "\\a.oup", ShownAnsi(L"C:\\" + paket + L"\\a.oup"));
 }
 
 }  // namespace
