@@ -156,8 +156,9 @@ void TUpdate::RunUpdate() {
         c.Animate1->Stop();
         c.Animate1->SetVisible(false);
         memoWithoutFailures_ = run.FailedCount() == 0;
-        ShowResultPage(Text(ltFinished));
+        ShowResultPage(kPreviewFinishedText);
         c.OXPPanel1->SetCaption(ExpandPlaceholders(Text(ltHeaderTitle)) + kPreviewHeaderSuffix);
+        c.advpanel2->SetCaption(kPreviewInstructionsText);
         return;
     }
     Log("Updating " + std::to_string(run.Chosen()) + " installation(s), " +

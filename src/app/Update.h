@@ -120,9 +120,13 @@ enum TExitCode : int {
 inline constexpr const char* kApplicationTitle = "Ostrel Update";
 inline constexpr const char* kFormCaption = "Ostrel Update 2002";
 inline constexpr const char* kFailureLinePrefix = "Could not update the file ";
-// Page 5 after /PREVIEW: the header title gets this behind it (the language
-// file has no text for it).
+// Page 5 after /PREVIEW, where the language file's texts would say that
+// the update was done (it has none for a preview): the header title gets
+// the suffix, the instructions and the content label these texts.
 inline constexpr const char* kPreviewHeaderSuffix = " - preview, nothing was changed";
+inline constexpr const char* kPreviewInstructionsText =
+    "The list shows what the update would do. Nothing was changed. Press Close to end the program.";
+inline constexpr const char* kPreviewFinishedText = "The preview is finished. Nothing was changed.";
 inline constexpr const char* kFallbackWorkDir = "c:\\temp\\";
 
 class TUpdate {

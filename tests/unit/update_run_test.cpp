@@ -573,6 +573,7 @@ TEST_F(UpdatePage, APreviewListsTheDecisionsAndWarnsOnlyOfAFailure) {
     EXPECT_TRUE(w.Memo1.Visible());
     EXPECT_FALSE(w.Label12.Visible());
     EXPECT_EQ("Ledger - preview, nothing was changed", w.OXPPanel1.Caption());
+    EXPECT_EQ(kPreviewInstructionsText, w.advpanel2.Caption());  // not "Done updating"
     EXPECT_EQ(5, u.Page);
     EXPECT_EQ(ecSuccess, u.ExitCode());
     EXPECT_FALSE(w.Machine.Exists("D:\\Ledger\\a.dat"));
