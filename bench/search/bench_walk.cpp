@@ -145,6 +145,7 @@ public:
     std::string QueryDosDevice(const std::string&) override { return std::string(); }
     void Sleep(unsigned) override {}
     bool WriteStandardError(const std::string&) override { return false; }
+    bool WriteStandardOutput(const std::string&) override { return false; }
 
 private:
     // The depth of a directory of the tree, -1 for anything else.

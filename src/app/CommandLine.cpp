@@ -38,6 +38,8 @@ const TOption kOptions[] = {
     {"DIR", true, "/DIR=DIR[;DIR...]", SetDirs},
     {"NORESTARTREPLACE", false, "/NORESTARTREPLACE",
      [](TCommandLine& cl, const std::string&) { return cl.NoRestartReplace = true; }},
+    {"PREVIEW", false, "/PREVIEW",
+     [](TCommandLine& cl, const std::string&) { return cl.Preview = true; }},
     {"?", false, nullptr, [](TCommandLine& cl, const std::string&) { return cl.ShowUsage = true; }},
 };
 

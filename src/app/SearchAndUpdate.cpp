@@ -71,9 +71,26 @@ void TUpdate::StartKnappClick() {
     ShowPage();
 }
 
+void TUpdate::PreviewLine(const std::string& line) {
+    // Every decision, for the user in the memo and for a script that runs
+    // the preview on standard output (when it handed us one).
+    Controls.Memo1->AppendLine(line);
+    Log(line);
+    Platform.WriteStandardOutput(line + "\r\n");
+}
+
 void TUpdate::OnUpdateReport(const TUpdateRun& run, const TUpdateReport& report) {
     TWizardControls& c = Controls;
     switch (report.Kind) {
+        case TReportKind::WouldInstall:
+            PreviewLine("Would install " + report.Target);
+            return;
+        case TReportKind::WouldSkip:
+            PreviewLine("Would skip " + report.Target + ": " + report.Reason);
+            return;
+        case TReportKind::WouldFail:
+            PreviewLine("Would fail " + report.Target + ": " + report.Reason);
+            return;
         case TReportKind::Visiting:
             c.FileLabel2->Label().SetFileName(report.Target);
             c.FileLabel2->Repaint();
@@ -128,6 +145,22 @@ void TUpdate::RunUpdate() {
     run.OnReport = [&](const TUpdateReport& report) { OnUpdateReport(run, report); };
     run.RestartReplace = !CommandLine.NoRestartReplace;
     run.Plan(installations);
+    if (CommandLine.Preview) {
+        // The plan the update would carry out, and nothing carried out.
+        Log("Preview of " + std::to_string(run.Chosen()) + " installation(s), " +
+            std::to_string(run.Due()) + " file(s) due; nothing is changed");
+        run.Preview();
+        exitCode_ = run.FailedCount() > 0 ? ecFailures : ecSuccess;
+        Log("Preview finished: " + std::to_string(run.InstalledCount()) + " would be installed, " +
+            std::to_string(run.FailedCount()) + " would fail");
+        c.Animate1->Stop();
+        c.Animate1->SetVisible(false);
+        memoWithoutFailures_ = run.FailedCount() == 0;
+        ShowResultPage(kPreviewFinishedText);
+        c.OXPPanel1->SetCaption(ExpandPlaceholders(Text(ltHeaderTitle)) + kPreviewHeaderSuffix);
+        c.advpanel2->SetCaption(kPreviewInstructionsText);
+        return;
+    }
     Log("Updating " + std::to_string(run.Chosen()) + " installation(s), " +
         std::to_string(run.Due()) + " file(s) due");
 
@@ -163,6 +196,11 @@ void TUpdate::RunUpdate() {
             c.Memo1->AppendLine(notice);
         }
     }
+    ShowResultPage(finished);
+}
+
+void TUpdate::ShowResultPage(const std::string& finished) {
+    TWizardControls& c = Controls;
     ++Page;
     ShowPage();
     c.Label1->SetCaption(finished);

@@ -117,7 +117,7 @@ void TUpdate::ShowPage() {
             c.advpanel2->SetCaption(ExpandPlaceholders(Text(ltPage5)));
             if (!c.Memo1->Caption().empty()) {
                 c.Memo1->SetVisible(true);
-                c.Label12->SetVisible(true);
+                c.Label12->SetVisible(!memoWithoutFailures_);
             }
             c.NesteKnapp->SetVisible(false);
             c.ForrigeKnapp->SetVisible(false);

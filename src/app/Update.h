@@ -120,6 +120,13 @@ enum TExitCode : int {
 inline constexpr const char* kApplicationTitle = "Ostrel Update";
 inline constexpr const char* kFormCaption = "Ostrel Update 2002";
 inline constexpr const char* kFailureLinePrefix = "Could not update the file ";
+// Page 5 after /PREVIEW, where the language file's texts would say that
+// the update was done (it has none for a preview): the header title gets
+// the suffix, the instructions and the content label these texts.
+inline constexpr const char* kPreviewHeaderSuffix = " - preview, nothing was changed";
+inline constexpr const char* kPreviewInstructionsText =
+    "The list shows what the update would do. Nothing was changed. Press Close to end the program.";
+inline constexpr const char* kPreviewFinishedText = "The preview is finished. Nothing was changed.";
 inline constexpr const char* kFallbackWorkDir = "c:\\temp\\";
 
 class TUpdate {
@@ -204,6 +211,9 @@ private:
     void ShowError(const std::string& message);
     void Log(const std::string& line);
     void OnUpdateReport(const TUpdateRun& run, const TUpdateReport& report);
+    void PreviewLine(const std::string& line);
+    // Page 5, with the completion notice in the content label.
+    void ShowResultPage(const std::string& finished);
 
     std::unique_ptr<TUpdateLog> log_;
     std::string packageName_;       // for messages: the package file or the executable
@@ -213,6 +223,8 @@ private:
     bool closed_ = false;
     bool ownsWorkDir_ = false;  // WorkDir was created for this run
     bool startupFailed_ = false;
+    // Page 5's memo lists a preview in which nothing would fail: no warning.
+    bool memoWithoutFailures_ = false;
     int exitCode_ = ecClosedEarly;
 };
 

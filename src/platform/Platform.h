@@ -167,6 +167,8 @@ public:
     // (a GUI program has one only when its starter handed it over); opens
     // no console. Returns whether the text was written.
     virtual bool WriteStandardError(const std::string& text) = 0;
+    // The same for standard output (a redirected one, as a rule).
+    virtual bool WriteStandardOutput(const std::string& text) = 0;
     // The file beside path whose name is path's full name with its extension
     // replaced by ext (".002"), as a package's next volume is named. Where
     // path reaches its file by a short (8.3) name, the extension is replaced

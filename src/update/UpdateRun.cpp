@@ -14,6 +14,15 @@ std::string TargetFileOf(std::string dir, const std::string& targetName) {
     return dir + "\\" + targetName;
 }
 
+constexpr const char* kAlreadyInstalledText =
+    "already installed into the Windows or system directory";
+
+// The Windows and system directories are shared by every installation: such
+// an entry goes in once, at the first installation where it works.
+bool InOnceAlready(const TFileEntry& entry, bool installed) {
+    return installed && NamesSystemDirectory(entry.TargetDir);
+}
+
 // DOS date-times order as unsigned numbers: years from 2044 on set the top bit.
 bool EarlierDos(int32_t a, int32_t b) { return static_cast<uint32_t>(a) < static_cast<uint32_t>(b); }
 
@@ -73,6 +82,11 @@ TDecision TUpdateRun::CheckRules(const std::string& installationDir,
         return TDecision::Refusal("target directory \"" + targetDir + "\" is not an absolute path",
                                   installationDir + "\\" + entry.TargetName);
     return {};
+}
+
+std::string TUpdateRun::TargetFile(const std::string& installationDir,
+                                   const TFileEntry& entry) const {
+    return TargetFileOf(ExpandTargetDir(entry.TargetDir, installationDir, dirs_), entry.TargetName);
 }
 
 TDecision TUpdateRun::Decide(const std::string& installationDir, const TFileEntry& entry) {
@@ -212,12 +226,9 @@ void TUpdateRun::InstallEntry(const std::string& installationDir, size_t entryIn
     }
     const std::string targetDir = ExpandTargetDir(entry.TargetDir, installationDir, dirs_);
 
-    // The Windows and system directories are shared by every installation:
-    // such an entry goes in once, at the first installation where it works.
-    if (entry.Installed && NamesSystemDirectory(entry.TargetDir)) {
+    if (InOnceAlready(entry, entry.Installed)) {
         Report(TReportKind::Skipped, TargetFileOf(targetDir, entry.TargetName),
-               "already installed into the Windows or system directory", installationDir,
-               entryIndex);
+               kAlreadyInstalledText, installationDir, entryIndex);
         return;
     }
 
@@ -296,6 +307,53 @@ void TUpdateRun::Execute() {
         else
             Report(TReportKind::Skipped, instanceFile, pair.Decision.Reason, installation.Dir,
                    pair.Entry);
+    }
+}
+
+void TUpdateRun::Preview() {
+    installed_ = failed_ = scheduled_ = 0;
+    // The Installed flags as the run would leave them, kept apart from the
+    // entries: a preview must not make a run after it skip anything.
+    std::vector<bool> installed;
+    for (const TFileEntry& entry : entries_) installed.push_back(entry.Installed);
+    for (const TPair& pair : plan_) {
+        const TInstallation& installation = installations_[pair.Installation];
+        const TFileEntry& entry = entries_[pair.Entry];
+        const std::string instanceFile = installation.Dir + "\\" + entry.TargetName;
+        if (!installation.Chosen) {
+            Report(TReportKind::WouldSkip, instanceFile, "installation not chosen",
+                   installation.Dir, pair.Entry);
+            continue;
+        }
+        if (pair.Decision.Fail) {
+            ++failed_;
+            Report(TReportKind::WouldFail, pair.Decision.Target, pair.Decision.Reason,
+                   installation.Dir, pair.Entry);
+            continue;
+        }
+        if (!pair.Decision.Install) {
+            Report(TReportKind::WouldSkip, instanceFile, pair.Decision.Reason, installation.Dir,
+                   pair.Entry);
+            continue;
+        }
+        const std::string targetFile = TargetFile(installation.Dir, entry);
+        if (InOnceAlready(entry, installed[pair.Entry])) {
+            Report(TReportKind::WouldSkip, targetFile, kAlreadyInstalledText, installation.Dir,
+                   pair.Entry);
+            continue;
+        }
+        // The one failure that is certain before copying: nothing to copy.
+        // It leaves the entry out, so the next installation fails it again.
+        if (!platform_.FileExists(dirs_.WorkDir + entry.SourceName)) {
+            ++failed_;
+            Report(TReportKind::WouldFail, targetFile,
+                   "the package has no file \"" + entry.SourceName + "\"", installation.Dir,
+                   pair.Entry);
+            continue;
+        }
+        installed[pair.Entry] = true;
+        ++installed_;
+        Report(TReportKind::WouldInstall, targetFile, {}, installation.Dir, pair.Entry);
     }
 }
 

@@ -54,6 +54,11 @@ enum class TReportKind {
                 // beside it (StagedCopyName) and replaces it when Windows restarts
     Refused,    // Target: the instance file or the bad name in the installation;
                 // Reason says why; a failure, though nothing was touched
+    // What Preview says of a pair, with the Target and Reason the run would
+    // report for it; nothing is touched.
+    WouldInstall,  // Target: the target file
+    WouldSkip,     // Target: the instance or target file; Reason says why
+    WouldFail,     // Target: as Refused or Failed; Reason says why
 };
 
 struct TUpdateReport {
@@ -98,6 +103,13 @@ public:
         Plan(installations);
         Execute();
     }
+    // Says what Execute would do with the plan, pair by pair, as if every
+    // install succeeded (so an entry for the Windows or system directory
+    // goes in at the first installation only), and changes nothing: no
+    // directory, copy, date or staged file. A pair whose package copy is
+    // missing would fail. Afterwards InstalledCount and FailedCount count
+    // the pairs that would be installed and that would fail.
+    void Preview();
 
     // The decision for one pair: first whether the entry's names and its
     // target directory are allowed at all (EntryRules.h), then its mode.
@@ -124,6 +136,7 @@ private:
     // The refusal of a pair whose entry breaks the rules; Fail is false when
     // the entry keeps them.
     TDecision CheckRules(const std::string& installationDir, const TFileEntry& entry) const;
+    std::string TargetFile(const std::string& installationDir, const TFileEntry& entry) const;
     void Refuse(const TDecision& refusal, const std::string& installationDir, size_t entryIndex);
     enum class TSwap { Replaced, Scheduled, Failed, InUse };
     TSwap CopyIntoPlace(const std::string& source, const std::string& target, TDateTime date);

@@ -151,40 +151,6 @@ updater $name "$win\\oupdate.exe" /S
 expect "$name: exit status $status, want 2" test "$status" = 2
 expect_log "Error: No update package was given."
 
-# le32 N: N as four little-endian bytes (negative N in two's complement).
-le32() {
-    local v=$(($1 & 0xFFFFFFFF))
-    printf "$(printf '\\%03o\\%03o\\%03o\\%03o' $((v & 255)) $((v >> 8 & 255)) \
-        $((v >> 16 & 255)) $((v >> 24 & 255)))"
-}
-
-# stored_package OUT FILE...: a package holding the files unchanged.
-stored_package() {
-    local out=$1 f name size at n total=0
-    shift
-    for f in "$@"; do total=$((total + $(stat -c %s "$f"))); done
-    {
-        le32 0
-        le32 "$total"
-        le32 $#
-        for f in "$@"; do
-            name=$(basename "$f")
-            le32 ${#name}
-            printf '%s' "$name"
-            le32 0x325C86FA  # 28.02.2005 16:55:52
-            printf 'EC2\0'
-            size=$(stat -c %s "$f")
-            for ((at = 0; at < size; at += 16384)); do
-                n=$((size - at < 16384 ? size - at : 16384))
-                le32 $((-n))
-                dd if="$f" bs=16384 skip=$((at / 16384)) count=1 status=none
-            done
-            le32 0
-        done
-        le32 0
-    } >"$out"
-}
-
 # What the installations hold, to tell that a run touched nothing.
 installations_state() {
     (cd "$work" && find drive_m drive_n -type f -exec md5sum {} + | sort)

@@ -4,8 +4,10 @@
 # Enter (Update: page 4 runs the update, page 5), Esc (Close). The same
 # installations as 20-unattended.sh on the mapped drives M: and N: must end
 # up with every file and the script's dates, the /LOG file must tell the
-# same story, and the exit status must be 0. Screenshots of pages 1, 2, 3
-# and 5 go to $OUP_BUILD_WIN/e2e/.
+# same story, and the exit status must be 0. Before that the same steps with
+# /PREVIEW: the log lists the decisions, the exit status is 0 and no file
+# changes. Screenshots of pages 1, 2, 3 and 5 of both go to
+# $OUP_BUILD_WIN/e2e/.
 #
 # Environment (scripts/test.sh exports it): OUP_BUILD_WIN, OUP_BUILD_HOST,
 # WINEPREFIX.
@@ -43,7 +45,6 @@ src=$work/src
 make_source "$src"
 "$oupack" create -o "$cdir/abacus.oup" "$src"/* >/dev/null
 make_installations
-log=$cdir/wizard.log
 
 # wait_for SECONDS TEST...: polls until the test holds; false on timeout or
 # when the program has ended.
@@ -61,8 +62,8 @@ window_shown() { xdotool search --onlyvisible --name '^Ostrel Update 2002$' >/de
 logged() { [[ -f $log ]] && log_has "$log" "$1"; }
 shot() {
     sleep 1  # let the page finish painting
-    import -window root "$out/wizard-update-page$1.png"
-    expect "screenshot of page $1" test -s "$out/wizard-update-page$1.png"
+    import -window root "$out/$name-page$1.png"
+    expect "$name: screenshot of page $1" test -s "$out/$name-page$1.png"
 }
 key() {
     local id
@@ -71,42 +72,71 @@ key() {
     xdotool key --window "$id" "$1" 2>/dev/null || xdotool key "$1"
 }
 
-wine "$win\\oupdate.exe" "$win\\abacus.oup" "/LOG=$win\\wizard.log" >"$out/wizard-update.wine.log" 2>&1 &
-pid=$!
-status=
-if wait_for 180 window_shown; then
-    shot 1
-    key Return
-    shot 2
-    key Return  # Start
-    if wait_for 300 logged "Search finished: 2 installation(s) found"; then
-        shot 3
-        key Return  # Update
-        if wait_for 300 logged "Update finished: 6 installed, 0 failed"; then
-            shot 5
+# wizard NAME FINISHED [OPTION...]: the wizard through its pages until the
+# log line FINISHED, then closed; sets status and log. Screenshots and logs
+# are named after NAME.
+wizard() {
+    name=$1
+    local finished=$2
+    shift 2
+    log=$cdir/$name.log
+    rm -f "$log"
+    wine "$win\\oupdate.exe" "$win\\abacus.oup" "$@" "/LOG=$win\\$name.log" \
+        >"$out/$name.wine.log" 2>&1 &
+    pid=$!
+    if wait_for 180 window_shown; then
+        shot 1
+        key Return
+        shot 2
+        key Return  # Start
+        if wait_for 300 logged "Search finished: 2 installation(s) found"; then
+            shot 3
+            key Return  # Update
+            if wait_for 300 logged "$finished"; then
+                shot 5
+            else
+                fail "$name: the update did not finish (see $log)"
+            fi
         else
-            fail "the update did not finish (see $log)"
+            fail "$name: the search did not finish with two installations (see $log)"
         fi
-    else
-        fail "the search did not finish with two installations (see $log)"
+        key Escape
+        wait_for 60 false || true  # until the program has ended
     fi
-    key Escape
-    wait_for 60 false || true  # until the program has ended
-fi
-if kill -0 "$pid" 2>/dev/null; then
-    fail "the wizard did not end"
-    kill "$pid" 2>/dev/null || true
-fi
-status=0
-wait "$pid" || status=$?
-pid=
-[[ -f $log ]] && cp "$log" "$out/wizard-update.log"
+    if kill -0 "$pid" 2>/dev/null; then
+        fail "$name: the wizard did not end"
+        kill "$pid" 2>/dev/null || true
+    fi
+    status=0
+    wait "$pid" || status=$?
+    pid=
+    [[ -f $log ]] && cp "$log" "$out/$name.log"
+    return 0
+}
 
-expect "exit status $status, want 0" test "$status" = 0
-installed_everywhere wizard
+# The installations' files and directories, with content and dates, and the
+# system directory's dll, which is not there before the update.
+state() {
+    (cd "$work" && find drive_m drive_n -printf '%y %p %s %T@\n' -type f -exec md5sum {} + | sort)
+    ls "$sysdll" 2>/dev/null || true
+}
+
+before=$(state)
+wizard wizard-preview "Preview finished: 6 would be installed, 0 would fail" /PREVIEW
+expect "$name: exit status $status, want 0" test "$status" = 0
+expect "$name: no file of the installations changed" test "$before" = "$(state)"
+for line in 'Would install N:\Abacus\abacus.exe' \
+    'Would skip N:\Abacus\abacus.hlp: missing ("Update if present")'; do
+    expect "$name: log line \"$line\"" log_has "$log" "$line"
+done
+
+wizard wizard-update "Update finished: 6 installed, 0 failed"
+
+expect "$name: exit status $status, want 0" test "$status" = 0
+installed_everywhere $name
 for line in 'Found M:\Apps\Abacus' 'Found N:\Abacus' 'Installed N:\Abacus\abacus.exe' \
     'Skipped N:\Abacus\abacus.hlp: missing ("Update if present")'; do
-    expect "log line \"$line\"" log_has "$log" "$line"
+    expect "$name: log line \"$line\"" log_has "$log" "$line"
 done
 
 echo "screenshots in $out"

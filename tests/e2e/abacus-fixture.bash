@@ -6,7 +6,9 @@
 #    directory) holding installations, with z: taken away while the run lasts
 #    so that a search of every drive does not walk the whole Linux tree; the
 #    prefix is left as it was found on exit;
-#  - checks: pass/fail counting, file content and last-write time.
+#  - checks: pass/fail counting, file content and last-write time;
+#  - stored_package, a package written without oupack, which may come to
+#    refuse the broken scripts some runs need.
 #
 # The sourcing script sets `work` (a directory of its own) and calls
 # fixture_begin; fixture_end runs from its EXIT trap.
@@ -172,4 +174,38 @@ log_lacks() { ! log_has "$@"; }
 
 no_temporary_files() {
     ! ls "$work"/drive_m/Apps/Abacus/~oup* "$work"/drive_n/Abacus/~oup* >/dev/null 2>&1
+}
+
+# le32 N: N as four little-endian bytes (negative N in two's complement).
+le32() {
+    local v=$(($1 & 0xFFFFFFFF))
+    printf "$(printf '\\%03o\\%03o\\%03o\\%03o' $((v & 255)) $((v >> 8 & 255)) \
+        $((v >> 16 & 255)) $((v >> 24 & 255)))"
+}
+
+# stored_package OUT FILE...: a package holding the files unchanged.
+stored_package() {
+    local out=$1 f name size at n total=0
+    shift
+    for f in "$@"; do total=$((total + $(stat -c %s "$f"))); done
+    {
+        le32 0
+        le32 "$total"
+        le32 $#
+        for f in "$@"; do
+            name=$(basename "$f")
+            le32 ${#name}
+            printf '%s' "$name"
+            le32 0x325C86FA  # 28.02.2005 16:55:52
+            printf 'EC2\0'
+            size=$(stat -c %s "$f")
+            for ((at = 0; at < size; at += 16384)); do
+                n=$((size - at < 16384 ? size - at : 16384))
+                le32 $((-n))
+                dd if="$f" bs=16384 skip=$((at / 16384)) count=1 status=none
+            done
+            le32 0
+        done
+        le32 0
+    } >"$out"
 }

@@ -91,6 +91,7 @@ public:
     bool MayScheduleRenames = true;  // false: no right to write the list
     unsigned SleptMs = 0;            // the time Sleep was asked to wait
     std::string StandardError;           // what the program wrote there
+    std::string StandardOutput;          // the same
 
     static constexpr int32_t kDefaultTime = 0x325C86FA;  // 28.02.2005 16:55:52
 
@@ -122,6 +123,10 @@ public:
     void Sleep(unsigned milliseconds) override { SleptMs += milliseconds; }
     bool WriteStandardError(const std::string& text) override {
         StandardError += text;
+        return true;
+    }
+    bool WriteStandardOutput(const std::string& text) override {
+        StandardOutput += text;
         return true;
     }
     std::string SiblingPath(const std::string& path, const std::string& ext) override;

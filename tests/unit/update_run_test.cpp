@@ -72,6 +72,17 @@ protected:
             if (path.rfind(dir + "\\", 0) == 0) below.push_back(path);
         return below;
     }
+    // Every path with its attributes, and a file's date and content.
+    TNames State() {
+        TNames state;
+        for (const std::string& path : m.AllPaths()) {
+            const uint32_t attr = m.GetAttributes(path);
+            state.push_back(path + " " + std::to_string(attr));
+            if (!(attr & faDirectory))
+                state.back() += " " + std::to_string(m.Time(path)) + " " + m.Content(path);
+        }
+        return state;
+    }
     bool Updated(const std::string& path) {
         return m.Exists(path) && m.Content(path) == "new " + ExtractFileName(path);
     }
@@ -264,6 +275,67 @@ TEST_F(Run, DatesBefore1980LeaveThePackageCopysTime) {
     Entry("a.dat", "Always copy").FileDate = 0;  // 30.12.1899
     Update({"D:\\Ledger"});
     EXPECT_EQ(kNewer, m.Time("D:\\Ledger\\a.dat"));
+}
+
+// The preview decides by the run's own plan: pair by pair it says what the
+// run then does on the same machine, which it leaves as it found it.
+TEST_F(Run, APreviewAgreesWithTheRunPairByPairAndChangesNothing) {
+    Entry("ledger.exe", "Always copy");
+    Entry("help.hlp", "Update if present");
+    m.AddFile("D:\\Ledger\\help.hlp", "old", kOld);
+    Entry("rt.dll", "Always update", "<winsysdir>\\");
+    Entry("tables.dat", "Always copy", "<installdir>\\data\\");
+    Entry("bad.dat", "Always copy").TargetName = "..\\bad.dat";
+    m.DeleteFile(kWork + Entry("gone.dat", "Always copy").SourceName);
+    const std::vector<TInstallation> installations = {
+        {"D:\\Ledger", true}, {"E:\\Ledger", true}, {"C:\\Ledger", false}};
+    for (const TInstallation& i : installations) m.AddDir(i.Dir);
+    const TNames before = State();
+
+    // Per pair: which way it goes, the target, and why not.
+    TNames previewed, done, lines;
+    TUpdateRun run(m, entries, dirs_);
+    run.OnReport = [&](const TUpdateReport& r) {
+        const char* way = r.Kind == TReportKind::WouldInstall ? "install"
+                          : r.Kind == TReportKind::WouldSkip  ? "skip"
+                                                              : "fail";
+        lines.push_back(std::string("Would ") + way + " " + r.Target +
+                        (r.Reason.empty() ? "" : ": " + r.Reason));
+        previewed.push_back(r.Installation + " " + std::to_string(r.Entry) + " " + way + " " +
+                            r.Target + (*way == 's' ? " " + r.Reason : ""));
+    };
+    run.Plan(installations);
+    run.Preview();
+    EXPECT_EQ(before, State());
+    const std::string sys = "C:\\WINDOWS\\SYSTEM32\\rt.dll";
+    EXPECT_EQ(
+        (TNames{"Would install D:\\Ledger\\ledger.exe", "Would install D:\\Ledger\\help.hlp",
+                "Would install " + sys, "Would install D:\\Ledger\\data\\tables.dat",
+                "Would fail D:\\Ledger\\..\\bad.dat: \"..\\bad.dat\" is not a plain file name",
+                "Would fail D:\\Ledger\\gone.dat: the package has no file \"gone.dat\"",
+                "Would install E:\\Ledger\\ledger.exe",
+                "Would skip E:\\Ledger\\help.hlp: missing (\"Update if present\")",
+                "Would skip " + sys + ": already installed into the Windows or system directory",
+                "Would install E:\\Ledger\\data\\tables.dat"}),
+        TNames(lines.begin(), lines.begin() + 10));
+    EXPECT_EQ("Would skip C:\\Ledger\\gone.dat: installation not chosen", lines.back());
+    EXPECT_EQ(18u, lines.size());
+    EXPECT_EQ(6, run.InstalledCount());
+    EXPECT_EQ(4, run.FailedCount());
+    EXPECT_FALSE(run.Entries()[2].Installed);
+
+    run.OnReport = [&](const TUpdateReport& r) {
+        if (r.Kind == TReportKind::Visiting) return;
+        const bool in = r.Kind == TReportKind::Installed || r.Kind == TReportKind::Scheduled;
+        const bool skip = r.Kind == TReportKind::Skipped || r.Kind == TReportKind::NotChosen;
+        const std::string way = in ? "install" : skip ? "skip" : "fail";
+        done.push_back(r.Installation + " " + std::to_string(r.Entry) + " " + way + " " + r.Target +
+                       (skip ? " " + r.Reason : ""));
+    };
+    run.Execute();
+    EXPECT_EQ(previewed, done);
+    EXPECT_EQ(6, run.InstalledCount());
+    EXPECT_TRUE(Updated(sys) && Updated("E:\\Ledger\\data\\tables.dat"));
 }
 
 // Files a running program holds: tried again for a while, then the new copy
@@ -485,6 +557,38 @@ TEST_F(UpdatePage, RefusalsGiveTheirReasonsInTheMemoAlsoWithoutAProgressControl)
     EXPECT_EQ(ecFailures, u.ExitCode());
     EXPECT_TRUE(w.Machine.Exists("D:\\Ledger\\c.dat"));
     EXPECT_FALSE(w.Progress.Visible());
+}
+
+TEST_F(UpdatePage, APreviewListsTheDecisionsAndWarnsOnlyOfAFailure) {
+    TUpdate& u = Ready({"D:\\Ledger"});
+    u.CommandLine.Preview = true;
+    u.Script.ProgramName = "Ledger";
+    Entry(u, "a.dat", "Always copy");
+    Entry(u, "b.dat", "Update if present");
+    u.ShowPage();
+    const TNames lines = {"Would install D:\\Ledger\\a.dat",
+                          "Would skip D:\\Ledger\\b.dat: missing (\"Update if present\")"};
+    EXPECT_EQ(lines, w.Memo1.Lines());
+    EXPECT_EQ(lines[0] + "\r\n" + lines[1] + "\r\n", w.Machine.StandardOutput);
+    EXPECT_TRUE(w.Memo1.Visible());
+    EXPECT_FALSE(w.Label12.Visible());
+    EXPECT_EQ("Ledger - preview, nothing was changed", w.OXPPanel1.Caption());
+    EXPECT_EQ(kPreviewInstructionsText, w.advpanel2.Caption());  // not "Done updating"
+    EXPECT_EQ(5, u.Page);
+    EXPECT_EQ(ecSuccess, u.ExitCode());
+    EXPECT_FALSE(w.Machine.Exists("D:\\Ledger\\a.dat"));
+
+    TUpdate& again = w.Create();
+    for (const std::string& t : StandardLanguage()) again.LanguageTexts.Add(t);
+    again.CommandLine.Preview = true;
+    again.WorkDir = kWork;
+    Entry(again, "c.dat", "Always copy").TargetName = "..\\c.dat";
+    again.Page = 4;
+    again.ShowPage();
+    EXPECT_EQ(TNames{"Would fail D:\\Ledger\\..\\c.dat: \"..\\c.dat\" is not a plain file name"},
+              w.Memo1.Lines());
+    EXPECT_TRUE(w.Memo1.Visible() && w.Label12.Visible());
+    EXPECT_EQ(ecFailures, again.ExitCode());
 }
 
 TEST_F(UpdatePage, TheWindowShowsTheRunAndACloseWaitsForItsEnd) {

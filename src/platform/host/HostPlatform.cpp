@@ -254,6 +254,10 @@ public:
         return ::write(STDERR_FILENO, text.data(), text.size()) ==
                static_cast<ssize_t>(text.size());
     }
+    bool WriteStandardOutput(const std::string& text) override {
+        return ::write(STDOUT_FILENO, text.data(), text.size()) ==
+               static_cast<ssize_t>(text.size());
+    }
 };
 
 }  // namespace

@@ -325,7 +325,13 @@ public:
     void Sleep(unsigned milliseconds) override { ::Sleep(milliseconds); }
 
     bool WriteStandardError(const std::string& text) override {
-        const HANDLE handle = ::GetStdHandle(STD_ERROR_HANDLE);
+        return WriteStandardHandle(STD_ERROR_HANDLE, text);
+    }
+    bool WriteStandardOutput(const std::string& text) override {
+        return WriteStandardHandle(STD_OUTPUT_HANDLE, text);
+    }
+    static bool WriteStandardHandle(DWORD which, const std::string& text) {
+        const HANDLE handle = ::GetStdHandle(which);
         if (!handle || handle == INVALID_HANDLE_VALUE) return false;
         DWORD written = 0;
         return ::WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written,
