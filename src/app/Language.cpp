@@ -53,6 +53,12 @@ std::string ExpandPlaceholders(const std::string& text, const TPlaceholderValues
     return Trim(result);
 }
 
+void ReadLanguageTexts(TStream& stream, TLanguageTexts& texts) {
+    texts.Clear();
+    TTextReader reader(stream);
+    while (!reader.Eof()) texts.Add(reader.ReadLine());
+}
+
 std::string LoadLanguage(TPlatform& platform, const std::string& workDir, TLanguageTexts& texts,
                          const TLanguageControls& controls, const TExpandFunction& expand) {
     // The work directory is the system's shared temporary directory, so a
@@ -66,11 +72,7 @@ std::string LoadLanguage(TPlatform& platform, const std::string& workDir, TLangu
 
     const std::string path = workDir + fileName;
     texts.Clear();
-    {
-        const std::unique_ptr<TFileStream> file = platform.OpenFile(path, TOpenMode::ReadShared);
-        TTextReader reader(*file);
-        while (!reader.Eof()) texts.Add(reader.ReadLine());
-    }
+    ReadLanguageTexts(*platform.OpenFile(path, TOpenMode::ReadShared), texts);
     // The texts are in memory now; a file that cannot be deleted just stays.
     platform.DeleteFile(path);
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Stream.h"
 #include "controls/Controls.h"
 #include "platform/Platform.h"
 
@@ -87,6 +88,10 @@ struct TLanguageControls {
 };
 
 using TExpandFunction = std::function<std::string(const std::string&)>;
+
+// Reads every line of a language file from the stream's current position
+// into texts (emptied first), one text per line.
+void ReadLanguageTexts(TStream& stream, TLanguageTexts& texts);
 
 // Finds the first ordinary file matching "*.ln_" in workDir (which ends with
 // a backslash), reads every line of it into texts, deletes it, and sets the

@@ -30,6 +30,9 @@ void WalkEntryData(TPackageReader& reader, TPackageListEntry* entry, uint8_t* in
             size = inflated.Size;
         }
         if (entry) {
+            if (entry->Kept)
+                entry->Content.append(reinterpret_cast<const char*>(block.Compressed() ? out : in),
+                                      size);
             entry->Size += static_cast<int64_t>(size);
             ++entry->Blocks;
             if (!block.Compressed()) ++entry->StoredBlocks;
@@ -39,7 +42,8 @@ void WalkEntryData(TPackageReader& reader, TPackageListEntry* entry, uint8_t* in
 
 }  // namespace
 
-TPackageSummary ListPackage(TPlatform& platform, TStream& input, const std::string& path) {
+TPackageSummary ListPackage(TPlatform& platform, TStream& input, const std::string& path,
+                            const std::function<bool(const std::string& name)>& keep) {
     TPackageReader reader(input, &platform, path);
     const TPackageHeader header = reader.ReadHeader(true);
     TPackageSummary summary;
@@ -80,6 +84,7 @@ TPackageSummary ListPackage(TPlatform& platform, TStream& input, const std::stri
             added.Name = record.Name;
             added.Date = record.Date;
             added.FirstVolume = added.LastVolume = summary.Volumes;
+            added.Kept = keep && keep(record.Name);
             entry = &added;
         }
         WalkEntryData(reader, entry, in.get(), out.get());

@@ -2,6 +2,7 @@
 // and checking one before it is appended to the updater.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@ struct TPackageListEntry {
     int StoredBlocks = 0;  // blocks kept unchanged (negative BlockSize)
     int FirstVolume = 1;
     int LastVolume = 1;
+    bool Kept = false;    // the caller asked for the content
+    std::string Content;  // uncompressed, when kept
 };
 struct TPackageSummary {
     std::string Title;
@@ -33,7 +36,10 @@ struct TPackageSummary {
 // inflating each block to learn the sizes. path is the first volume's file,
 // used to find further volumes; empty for a stream that must be a single
 // volume. Raises Exception with a plain description on any damage, and the
-// stream layer's errors for a package that ends early.
-TPackageSummary ListPackage(TPlatform& platform, TStream& input, const std::string& path);
+// stream layer's errors for a package that ends early. keep, when given,
+// is asked for each entry's stored name; the entries it wants keep their
+// content in memory (the package tool reads the steering files so).
+TPackageSummary ListPackage(TPlatform& platform, TStream& input, const std::string& path,
+                            const std::function<bool(const std::string& name)>& keep = {});
 
 }  // namespace oup

@@ -40,10 +40,8 @@ bool IsUnsafeName(const std::string& part) {
 // file anywhere but inside destDir (destDir ends with a backslash or is empty).
 bool OutputPath(const std::string& entryName, const std::string& destDir, bool fullPath,
                 std::string& out) {
-    const size_t lastSep = entryName.find_last_of("\\/:");
-    const std::string namePart =
-        lastSep == std::string::npos ? entryName : entryName.substr(lastSep + 1);
-    if (IsUnsafeName(namePart)) return false;
+    const std::string namePart = RestoredName(entryName);
+    if (namePart.empty()) return false;
     if (destDir.empty()) {
         out = entryName;
         return true;
@@ -77,6 +75,12 @@ bool OutputPath(const std::string& entryName, const std::string& destDir, bool f
 }
 
 }  // namespace
+
+std::string RestoredName(const std::string& entryName) {
+    const size_t lastSep = entryName.find_last_of("\\/:");
+    std::string namePart = lastSep == std::string::npos ? entryName : entryName.substr(lastSep + 1);
+    return IsUnsafeName(namePart) ? std::string() : namePart;
+}
 
 std::string BackupErrorText(int32_t code) {
     switch (code) {

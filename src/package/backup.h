@@ -138,6 +138,12 @@ private:
     std::unique_ptr<uint8_t[]> outBuffer_;
 };
 
+// The name under which a restore (without full paths) writes an entry into
+// its directory: the part of the stored name after the last \, / or :.
+// Empty when that part names no file of its own (empty, or only dots and
+// blanks); a restore takes such an entry for damage.
+std::string RestoredName(const std::string& entryName);
+
 // Sets the values the wizard form gives its BackupFile1.
 void ApplyFormSettings(TBackupFile& backupFile);
 

@@ -29,37 +29,54 @@ void ReadUpdateScript(TPlatform& platform, const std::string& path, TUpdateScrip
         // A missing script is not reported here: its empty fifth line is.
     }
     TEmptyStream empty;
-    TTextReader reader(file ? static_cast<TStream&>(*file) : empty);
+    ReadUpdateScript(file ? static_cast<TStream&>(*file) : empty, script);
+}
+
+void ReadUpdateScript(TStream& stream, TUpdateScript& script, const TBadDateEvent& onBadDate) {
+    TTextReader reader(stream);
+    int line = 0;  // the last line handed out
+    std::deque<std::string> ahead;
+    auto nextLine = [&] {
+        ++line;
+        if (ahead.empty()) return reader.ReadLine();
+        std::string text = std::move(ahead.front());
+        ahead.pop_front();
+        return text;
+    };
+    auto readDate = [&] {
+        const std::string text = nextLine();
+        if (!onBadDate) return StrToDateTime(text);
+        try {
+            return StrToDateTime(text);
+        } catch (const EConvertError& e) {
+            onBadDate(line, e.Message());
+            return TDateTime(0);
+        }
+    };
 
     script.FileEntries.clear();
-    script.ProgramName = reader.ReadLine();
-    script.ProgramVersion = reader.ReadLine();
-    script.Company = reader.ReadLine();
-    script.ProgramFile = reader.ReadLine();
-    script.ReservedDateTime = StrToDateTime(reader.ReadLine());
-    script.ReservedDateText = reader.ReadLine();
-    script.ReservedFlagText = reader.ReadLine();
+    script.ProgramName = nextLine();
+    script.ProgramVersion = nextLine();
+    script.Company = nextLine();
+    script.ProgramFile = nextLine();
+    script.ReservedDateTime = readDate();
+    script.ReservedDateText = nextLine();
+    script.ReservedFlagText = nextLine();
 
     // The end is tested only before an entry: a short last entry reads its
     // missing lines as empty, and an empty date line then fails. Blank lines
     // that run up to the end (an editor's last line end, or a few) are no
     // entry; blank lines followed by text start one, and its lines then count.
-    std::deque<std::string> ahead;
-    auto nextLine = [&] {
-        if (ahead.empty()) return reader.ReadLine();
-        std::string line = std::move(ahead.front());
-        ahead.pop_front();
-        return line;
-    };
     for (;;) {
         while (!reader.Eof() && (ahead.empty() || Trim(ahead.back()).empty()))
             ahead.push_back(reader.ReadLine());
         if (ahead.empty() || Trim(ahead.back()).empty()) break;
         TFileEntry& entry = script.FileEntries.emplace_back();
+        entry.Line = line + 1;
         entry.SourceName = nextLine();
         entry.TargetName = nextLine();
         entry.Mode = nextLine();
-        entry.FileDate = StrToDateTime(nextLine());
+        entry.FileDate = readDate();
         entry.TargetDir = nextLine();
     }
 }

@@ -5,10 +5,12 @@
 // end of the file. Lines are taken whole (no trimming), so a mode text with a
 // stray blank is kept as written and simply matches no mode later on.
 #pragma once
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "common/DateTime.h"
+#include "common/Stream.h"
 #include "platform/Platform.h"
 
 namespace oup {
@@ -37,6 +39,7 @@ struct TFileEntry {
     std::string TargetDir;   // macros still unexpanded
     std::string Mode;        // one of the mode texts, or anything else
     bool Installed = false;  // set by the update run
+    int Line = 0;            // script line of SourceName (1-based); the others follow it
 };
 
 struct TUpdateScript {
@@ -57,6 +60,16 @@ struct TUpdateScript {
 // whatever was read before it, including the first three fields of the
 // failing entry, stays in script so that closing can still clean up.
 void ReadUpdateScript(TPlatform& platform, const std::string& path, TUpdateScript& script);
+
+// Called for a date-time line that does not read: its line number (1-based)
+// and the error's message.
+using TBadDateEvent = std::function<void(int line, const std::string& message)>;
+
+// Reads a script from the stream's current position, as above. Without
+// onBadDate an invalid date-time raises EConvertError; with it, the line is
+// reported, the date reads as 0 and reading goes on, so that a tool that
+// checks a script can name every such line at once.
+void ReadUpdateScript(TStream& stream, TUpdateScript& script, const TBadDateEvent& onBadDate = {});
 
 // Loads the notes file as the memo will show it: reading stops at a zero
 // byte, and CR LF, a lone LF and a lone CR each become one CR LF. Returns

@@ -15,7 +15,8 @@
 #    self-contained update: exit 2 with the restore's own message; usage
 #    errors (unknown option, /DIR without "=", /DIR= empty): exit 2 and the
 #    argument in the log. The broken packages are written here (stored
-#    blocks), not by oupack, which may come to refuse such scripts.
+#    blocks), not by oupack, which refuses such scripts; oupack.exe check,
+#    run under Wine, names the line of each mistake, with exit status 1.
 #
 # Environment (scripts/test.sh exports it): OUP_BUILD_WIN, OUP_BUILD_HOST,
 # WINEPREFIX. Logs of each run go to $OUP_BUILD_WIN/e2e/.
@@ -27,7 +28,8 @@ work=$OUP_BUILD_WIN/e2e/unattended-work
 # shellcheck source=abacus-fixture.bash
 source "$root/tests/e2e/abacus-fixture.bash"
 
-for f in "$exe" "$oupack"; do
+oupack_exe=${OUP_OUPACK_EXE:-$OUP_BUILD_WIN/tools/oupack/oupack.exe}
+for f in "$exe" "$oupack" "$oupack_exe"; do
     [[ -f $f ]] || { echo "20-unattended: missing $f (build both presets first)" >&2; exit 1; }
 done
 
@@ -172,6 +174,18 @@ expect "$name: exit status $status, want 2" test "$status" = 2
 expect_log "Error: '31.02.2004 08:09:10' is not a valid date and time"
 expect "$name: no installation file changed" test "$before" = "$(installations_state)"
 
+# check_package NAME PACKAGE FINDING: oupack.exe check under Wine fails on
+# the package with the finding as its first line.
+check_package() {
+    local check_status=0
+    timeout 120 wine "$oupack_exe" check "$2" >"$out/unattended-check-$1.out" 2>&1 || check_status=$?
+    expect "oupack.exe check $1: exit status $check_status, want 1" test "$check_status" = 1
+    expect "oupack.exe check $1: \"$3\"" \
+        test "$(head -1 "$out/unattended-check-$1.out" | tr -d '\r')" = "$3"
+}
+check_package baddate "$win\\baddate.oup" \
+    "oupdate.inf:16: error: '31.02.2004 08:09:10' is not a valid date and time"
+
 # --- a SourceName that climbs out of the work directory ---
 make_installations
 printf 'a file of the user, outside the work directory\r\n' >"$cdir/secret.txt"
@@ -192,6 +206,8 @@ expect_log "Skipped M:\\Apps\\Abacus\\$climb: \"$climb\" is not a plain file nam
 expect "$name: nothing from outside the work directory is installed" \
     test -z "$(find "$work/drive_m" "$work/drive_n" -name secret.txt)"
 expect "$name: the rest is installed" cmp -s "$src/abacus.ex_" "$work/drive_n/Abacus/abacus.exe"
+check_package escape "$win\\escape.oup" \
+    "oupdate.inf:28: error: \"$climb\" is not a plain file name: the updater skips the entry"
 
 # --- a self-contained update cut short: the restore's own message ---
 cp "$cdir/abacus-update.exe" "$cdir/abacus-cut.exe"

@@ -5,8 +5,9 @@
 # (tests/e2e/abacus-fixture.bash). A throwaway code-signing certificate made
 # here by openssl; osslsigncode signs and verifies (Wine never checks).
 #  - the signed bare oupdate.exe with a package argument installs every file;
-#  - oupack append, then osslsigncode sign: verified, installs every file;
-#    bytes appended after signing are refused with a log line that says so;
+#  - oupack append, then osslsigncode sign: verified, installs every file,
+#    and oupack check reads the package in it, not its certificate; bytes
+#    appended after signing are refused with a log line that says so;
 #  - oupack append onto the signed stub: its warning, installs every file;
 #  - the program in C:\Обновление\, a two-volume package C:\Пакет\Пакет.oup
 #    and .002, a temporary directory under C:\users\Дмитрий (all outside
@@ -107,6 +108,11 @@ updater $name "$win\\appended-signed.exe"
 expect "$name: exit status $status, want 0" test "$status" = 0
 installed_everywhere $name
 expect_log "Package appended to $win\\appended-signed.exe"
+check_status=0
+"$oupack" check "$cdir/appended-signed.exe" >"$out/signed-check.out" 2>&1 || check_status=$?
+expect "oupack check of the signed update: exit status $check_status, want 0" test "$check_status" = 0
+expect "oupack check of the signed update: the package's 7 entries, no findings" \
+    grep -q "appended-signed.exe: no findings (7 package entries, 4 script entries" "$out/signed-check.out"
 
 # Something appended behind the signature: refused, nothing installed.
 cp "$cdir/appended-signed.exe" "$cdir/changed.exe"

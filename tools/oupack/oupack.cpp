@@ -1,7 +1,9 @@
 // oupack: the package tool. Builds update packages (optionally split into
 // volumes), appends a package to the updater to make a self-contained update,
-// and lists or extracts a package or a self-contained update. Extraction
-// runs the updater's own restore engine.
+// lists or extracts a package or a self-contained update, and checks what a
+// package tells the updater to do. Extraction runs the updater's own restore
+// engine; the check reads the script and the language file with the
+// updater's own readers.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -19,15 +21,19 @@
 #include "package/backup.h"
 #include "platform/Platform.h"
 
+#include "PackageCheck.h"
+
 namespace oup {
 namespace {
 
 constexpr const char* kUsage =
     "Usage:\n"
-    "  oupack create -o PACKAGE [--title TEXT] [--volume-size BYTES] FILE...\n"
+    "  oupack create -o PACKAGE [--title TEXT] [--volume-size BYTES] [--force] FILE...\n"
     "      Packs the files into PACKAGE (name it *.oup). Each file is stored under its\n"
     "      path as given, with its last-write time. --volume-size splits the package\n"
     "      into volumes of at most BYTES bytes: PACKAGE, then .002, .003, ...\n"
+    "      The files are checked first, as oupack check does; with an error nothing\n"
+    "      is written unless --force is given.\n"
     "  oupack append UPDATER.exe PACKAGE -o OUTPUT.exe\n"
     "      Writes a self-contained update: the updater with the package behind its\n"
     "      image. The package must be a single volume. Sign OUTPUT.exe afterwards\n"
@@ -36,6 +42,20 @@ constexpr const char* kUsage =
     "      Prints each entry's date, size, blocks and name.\n"
     "  oupack extract PACKAGE|EXE DIR\n"
     "      Restores every file into DIR as the updater does.\n"
+    "  oupack check [--strict] PACKAGE|EXE\n"
+    "      Reads the package (its volumes, or the package behind a signed or unsigned\n"
+    "      updater) as the updater would, and prints one line per finding, with the\n"
+    "      script's line where one applies (oupdate.inf:LINE: error: ...).\n"
+    "      Errors: a header line or entry date that does not read, a SourceName that\n"
+    "      is not in the package, a SourceName or TargetName that is not a plain file\n"
+    "      name, a TargetDir that is not absolute once its macro is replaced (no\n"
+    "      macro: no drive or \\\\server\\share), no language file or more than one,\n"
+    "      a language file of fewer than 27 texts, a ProgramFile that is empty or\n"
+    "      holds a path. Warnings: a mode that is none of the four mode texts, a\n"
+    "      package file that no entry uses, two package files or two targets whose\n"
+    "      names differ only in letter case, an absolute TargetDir without a macro.\n"
+    "      Names compare without regard to letter case, as on Windows. Exit status 1\n"
+    "      with an error, else 0; --strict makes warnings count as errors.\n"
     "  oupack --help\n"
     "Exit status: 0 on success, 1 when the work failed, 2 for a bad command line.\n";
 
@@ -117,11 +137,27 @@ TPackageSource OpenPackage(TPlatform& platform, const std::string& path) {
     return src;
 }
 
+std::string ReadWholeFile(TPlatform& platform, const std::string& path) {
+    const auto file = platform.OpenFile(path, TOpenMode::ReadShared);
+    std::string bytes;
+    char buffer[16384];
+    while (const size_t got = file->Read(buffer, sizeof buffer)) bytes.append(buffer, got);
+    return bytes;
+}
+
+// An entry that the restore gives no name of its own stops every restore of
+// the package as damage.
+TFinding NamesNoFile(const std::string& entryName) {
+    return {TSeverity::Error, "", 0,
+            "package entry " + Quote(entryName) +
+                " names no file: the updater's restore stops there as at damage"};
+}
+
 int Create(TPlatform& platform, const std::vector<std::string>& args) {
     std::string output;
     TPackageWriterOptions options;
     std::vector<std::string> files;
-    bool optionsDone = false;
+    bool optionsDone = false, force = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         const auto value = [&]() -> const std::string& {
@@ -136,6 +172,8 @@ int Create(TPlatform& platform, const std::vector<std::string>& args) {
             output = value();
         } else if (a == "--title") {
             options.Title = value();
+        } else if (a == "--force") {
+            force = true;
         } else if (a == "--volume-size") {
             const std::string& v = value();
             if (!ParseSize(v, options.VolumeSize))
@@ -158,6 +196,29 @@ int Create(TPlatform& platform, const std::vector<std::string>& args) {
             throw Exception("two files are named " + Quote(ExtractFileName(EnginePath(f))) +
                             "; they would restore over each other");
     }
+
+    // The checks of oupack check, on the files as the package would hold them.
+    std::vector<TCheckFile> checkFiles;
+    std::vector<TFinding> findings;
+    for (const std::string& f : files) {
+        const std::string name = RestoredName(f);
+        if (name.empty()) {
+            findings.push_back(NamesNoFile(f));
+            continue;
+        }
+        checkFiles.push_back({name, CheckReadsContent(name) ? ReadWholeFile(platform, f) : ""});
+    }
+    TCheckResult check = CheckPackageFiles(platform, checkFiles);
+    findings.insert(findings.end(), check.Findings.begin(), check.Findings.end());
+    int errors = 0;
+    for (const TFinding& f : findings) {
+        std::fprintf(stderr, "oupack: %s\n", FormatFinding(f, output).c_str());
+        if (f.Severity == TSeverity::Error) ++errors;
+    }
+    if (errors > 0 && !force)
+        throw Exception("create: " + std::to_string(errors) + " error" + (errors == 1 ? "" : "s") +
+                        " in what " + output +
+                        " would hold; nothing written (--force packs it anyway)");
 
     std::vector<std::string> written;
     try {
@@ -367,6 +428,68 @@ int Extract(TPlatform& platform, const std::vector<std::string>& args) {
     return ok ? 0 : 1;
 }
 
+int Check(TPlatform& platform, const std::vector<std::string>& args) {
+    bool strict = false;
+    std::vector<std::string> inputs;
+    for (const std::string& a : args) {
+        if (a == "--strict")
+            strict = true;
+        else if (!a.empty() && a[0] == '-')
+            throw TUsageError("check: unknown option " + a);
+        else
+            inputs.push_back(a);
+    }
+    if (inputs.size() != 1) throw TUsageError("check: wants one PACKAGE or EXE");
+    const std::string& shown = inputs[0];
+    TPackageSource src = OpenPackage(platform, shown);
+    // The same walk as oupack list, keeping what the check reads.
+    TPackageSummary summary;
+    try {
+        summary = ListPackage(
+            platform, *src.File, src.Appended ? std::string() : src.Path,
+            [](const std::string& name) { return CheckReadsContent(RestoredName(name)); });
+    } catch (const EReadError&) {
+        throw Exception(Quote(src.Path) + " is no package or ends early");
+    } catch (const Exception& e) {
+        throw Exception(Quote(src.Path) + ": " + e.Message());
+    }
+
+    std::vector<TFinding> findings;
+    std::vector<TCheckFile> files;
+    for (TPackageListEntry& e : summary.Entries) {
+        if (e.Name == kFileListName) continue;  // never written out
+        const std::string name = RestoredName(e.Name);
+        if (name.empty()) {
+            findings.push_back(NamesNoFile(e.Name));
+            continue;
+        }
+        files.push_back({name, std::move(e.Content)});
+    }
+    const TCheckResult check = CheckPackageFiles(platform, files);
+    findings.insert(findings.end(), check.Findings.begin(), check.Findings.end());
+
+    int errors = 0, warnings = 0;
+    for (const TFinding& f : findings) {
+        std::printf("%s\n", FormatFinding(f, shown).c_str());
+        ++(f.Severity == TSeverity::Error ? errors : warnings);
+    }
+    const auto count = [](size_t n, const char* one, const char* many) {
+        return std::to_string(n) + " " + (n == 1 ? one : many);
+    };
+    const std::string verdict = errors + warnings == 0 ? "no findings"
+                                                       : count(errors, "error", "errors") + ", " +
+                                                             count(warnings, "warning", "warnings");
+    std::string about = count(files.size(), "package entry", "package entries");
+    if (check.HaveScript)
+        about += ", " + count(check.Script.FileEntries.size(), "script entry", "script entries");
+    if (!check.LanguageFile.empty())
+        about += ", language file " + check.LanguageFile + " (" +
+                 count(check.LanguageTexts, "text", "texts") + ")";
+    about += check.HaveNotes ? ", notes" : ", no notes";
+    std::printf("%s: %s (%s)\n", shown.c_str(), verdict.c_str(), about.c_str());
+    return errors > 0 || (strict && warnings > 0) ? 1 : 0;
+}
+
 int Run(const std::vector<std::string>& argv) {
     if (argv.empty()) throw TUsageError("no command given");
     const std::string& command = argv[0];
@@ -380,6 +503,7 @@ int Run(const std::vector<std::string>& argv) {
     if (command == "append") return Append(platform, rest);
     if (command == "list") return List(platform, rest);
     if (command == "extract") return Extract(platform, rest);
+    if (command == "check") return Check(platform, rest);
     throw TUsageError("unknown command " + Quote(command));
 }
 

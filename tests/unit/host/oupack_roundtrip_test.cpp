@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <sstream>
 
 #include "package/PackageWriter.h"
@@ -100,7 +102,7 @@ TEST_F(OupackTest, RoundTripOfEdgeSizesIncompressibleAndLargeFiles) {
         MakeFile("sub/large.dat", TextBytes(3 << 20, 4) + NoiseBytes(1 << 20, 5), kTime + 8),
     };
     const std::string pkg = (dir / "update.oup").string();
-    std::vector<std::string> args = {"create", "-o", pkg, "--title", "Ledger 3.1"};
+    std::vector<std::string> args = {"create", "--force", "-o", pkg, "--title", "Ledger 3.1"};
     args.insert(args.end(), files.begin(), files.end());
     const TResult c = Oupack(args);
     ASSERT_EQ(0, c.Status) << c.Err;
@@ -124,7 +126,7 @@ TEST_F(OupackTest, MultiVolumeRoundTrip) {
         MakeFile("c.bin", NoiseBytes(70000, 8), kTime + 20),
     };
     const std::string pkg = (dir / "update.oup").string();
-    std::vector<std::string> args = {"create", "--volume-size", "100000", "-o", pkg};
+    std::vector<std::string> args = {"create", "--force", "--volume-size", "100000", "-o", pkg};
     args.insert(args.end(), files.begin(), files.end());
     ASSERT_EQ(0, Oupack(args).Status);
     ASSERT_TRUE(fs::exists(dir / "update.002"));
@@ -173,7 +175,7 @@ TEST_F(OupackTest, AppendListAndExtractASelfContainedUpdate) {
     WriteAll(dir / "updater.exe", exe);
     const std::string f = MakeFile("oupdate.inf", TextBytes(5000, 9), kTime);
     const std::string pkg = (dir / "update.oup").string();
-    ASSERT_EQ(0, Oupack({"create", "-o", pkg, f}).Status);
+    ASSERT_EQ(0, Oupack({"create", "--force", "-o", pkg, f}).Status);
     const std::string self = (dir / "self.exe").string();
     const TResult a = Oupack({"append", (dir / "updater.exe").string(), pkg, "-o", self});
     ASSERT_EQ(0, a.Status) << a.Err;
@@ -204,7 +206,7 @@ TEST_F(OupackTest, AppendOntoASignedStubDropsTheSignatureAndSignedUpdatesAreRead
     WriteAll(dir / "signed.exe", stub + std::string(16, 'C'));
     const std::string f = MakeFile("oupdate.inf", TextBytes(5000, 9), kTime);
     const std::string pkg = (dir / "update.oup").string(), self = (dir / "self.exe").string();
-    ASSERT_EQ(0, Oupack({"create", "-o", pkg, f}).Status);
+    ASSERT_EQ(0, Oupack({"create", "--force", "-o", pkg, f}).Status);
 
     const TResult a = Oupack({"append", (dir / "signed.exe").string(), pkg, "-o", self});
     ASSERT_EQ(0, a.Status) << a.Err;
@@ -254,6 +256,193 @@ TEST_F(OupackTest, AppendOntoASignedStubDropsTheSignatureAndSignedUpdatesAreRead
         EXPECT_NE(std::string::npos, help.Out.find(text)) << text;
 }
 
+// The bundled example as a package holds it: (stored name, content), in order.
+using TFiles = std::vector<std::pair<std::string, std::string>>;
+
+TFiles LedgerFiles() {
+    TFiles files;
+    const fs::path example = fs::path(OUP_SOURCE_DIR) / "examples" / "ledger";
+    std::vector<fs::path> paths;
+    for (const auto& e : fs::directory_iterator(example / "package")) paths.push_back(e.path());
+    std::sort(paths.begin(), paths.end());
+    paths.push_back(example / "languages" / "english.ln_");
+    for (const fs::path& p : paths) files.push_back({"d:\\pack\\" + p.filename().string(), ReadAll(p)});
+    return files;
+}
+
+std::string& FileIn(TFiles& files, const std::string& name) {
+    for (auto& [stored, content] : files)
+        if (stored == "d:\\pack\\" + name) return content;
+    throw std::runtime_error("no " + name);
+}
+
+void Drop(TFiles& files, const std::string& name) {
+    std::erase_if(files, [&](const auto& f) { return f.first == "d:\\pack\\" + name; });
+}
+
+// The script with some lines (1-based) replaced; lines end with CR LF.
+std::string WithLines(const std::string& script, const std::map<int, std::string>& changes) {
+    std::string out;
+    int line = 1;
+    for (size_t from = 0; from < script.size(); ++line) {
+        size_t end = script.find("\r\n", from);
+        end = end == std::string::npos ? script.size() : end + 2;
+        const auto change = changes.find(line);
+        out += change == changes.end() ? script.substr(from, end - from) : change->second + "\r\n";
+        from = end;
+    }
+    return out;
+}
+
+enum class TSource { Package, Volumes, SignedUpdate };
+
+TEST_F(OupackTest, CheckFindsEachMistakeWithItsLineAndStatus) {
+    // Each case changes the example in one way and finds exactly what it says.
+    const struct {
+        const char* What;
+        std::map<int, std::string> Script;      // script lines replaced
+        std::function<void(TFiles&)> Change;    // other changes to the files
+        std::vector<std::string> Findings;      // lines of the output, in order
+        std::string Verdict;
+        int Status;
+        std::vector<std::string> Options = {};
+        TSource Source = TSource::Package;
+    } cases[] = {
+        {"the example", {}, {}, {}, "no findings", 0},
+        {"its volumes", {}, {}, {}, "no findings", 0, {}, TSource::Volumes},
+        {"signed self-contained update", {}, {}, {}, "no findings", 0, {}, TSource::SignedUpdate},
+        {"blank lines after the last entry", {}, [](TFiles& f) { FileIn(f, "oupdate.inf") += "\r\n \r\n"; },
+         {}, "no findings", 0},
+        {"header date", {{5, "31.02.2006"}}, {},
+         {"oupdate.inf:5: error: '31.02.2006' is not a valid date and time"}, "1 error, 0 warnings", 1},
+        {"entry dates, each one", {{11, "14.03.2006 25:00"}, {26, "yesterday"}}, {},
+         {"oupdate.inf:11: error: '14.03.2006 25:00' is not a valid date and time",
+          "oupdate.inf:26: error: 'yesterday' is not a valid date and time"},
+         "2 errors, 0 warnings", 1},
+        {"source not in the package", {}, [](TFiles& f) { Drop(f, "rates.dat"); },
+         {"oupdate.inf:18: error: \"rates.dat\" is not in the package"}, "1 error, 0 warnings", 1},
+        {"source in other letter case", {{18, "RATES.DAT"}}, {}, {}, "no findings", 0},
+        {"source not a plain file name", {{8, "..\\ledger.ex_"}}, {},
+         {"oupdate.inf:8: error: \"..\\ledger.ex_\" is not a plain file name",
+          "warning: package entry \"ledger.ex_\" is used by no script entry"},
+         "1 error, 1 warning", 1},
+        {"target not a plain file name", {{9, "NUL.exe"}}, {},
+         {"oupdate.inf:9: error: \"NUL.exe\" is not a plain file name"}, "1 error, 0 warnings", 1},
+        {"relative target directory", {{22, "data\\"}}, {},
+         {"oupdate.inf:22: error: target directory \"data\\\" is not an absolute path"}, "1 error, 0 warnings", 1},
+        {"relative after its macro", {{22, "x<installdir>\\data\\"}}, {},
+         {"oupdate.inf:22: error: target directory \"x<installdir>\\data\\\" is not an absolute path"},
+         "1 error, 0 warnings", 1},
+        {"no language file", {}, [](TFiles& f) { Drop(f, "english.ln_"); },
+         {": error: no language file (*.ln_) in the package"}, "1 error, 0 warnings", 1},
+        {"two language files", {},
+         [](TFiles& f) { f.push_back({"norsk.ln_", ReadAll(fs::path(OUP_SOURCE_DIR) / "examples/ledger/languages/norsk.ln_")}); },
+         {": error: 2 language files (english.ln_, norsk.ln_)"}, "1 error, 0 warnings", 1},
+        {"26 texts", {},
+         [](TFiles& f) {
+             std::string& texts = FileIn(f, "english.ln_");
+             size_t end = 0;
+             for (int i = 0; i < 26; ++i) end = texts.find('\n', end) + 1;
+             texts.resize(end);
+         },
+         {"english.ln_: error: has 26 texts"}, "1 error, 0 warnings", 1},
+        {"program file empty", {{4, ""}}, {}, {"oupdate.inf:4: error: the program file is empty"}, "1 error, 0 warnings", 1},
+        {"program file with a path", {{4, "bin\\ledger.exe"}}, {},
+         {"oupdate.inf:4: error: program file \"bin\\ledger.exe\" holds a path"}, "1 error, 0 warnings", 1},
+        {"no script", {}, [](TFiles& f) { Drop(f, "oupdate.inf"); },
+         {": error: no update script oupdate.inf in the package"}, "1 error, 0 warnings", 1},
+        {"entry that names no file", {}, [](TFiles& f) { f.push_back({"d:\\pack\\..", "x"}); },
+         {": error: package entry \"d:\\pack\\..\" names no file"}, "1 error, 0 warnings", 1},
+        {"mode in other letter case", {{10, "update if older or missing"}}, {},
+         {"oupdate.inf:10: warning: mode \"update if older or missing\" is not one of the four mode texts: "
+          "the updater installs nothing for the entry (did you mean \"Update if older or missing\"?)"},
+         "0 errors, 1 warning", 0},
+        {"... and --strict", {{10, "always copy"}}, {}, {"oupdate.inf:10: warning: mode"}, "0 errors, 1 warning", 1,
+         {"--strict"}},
+        {"unused package entry", {}, [](TFiles& f) { f.push_back({"readme.txt", "x"}); },
+         {": warning: package entry \"readme.txt\" is used by no script entry"}, "0 errors, 1 warning", 0},
+        {"package entries one file on Windows", {}, [](TFiles& f) { f.push_back({"e:\\RATES.DAT", "x"}); },
+         {": warning: package entries \"rates.dat\" and \"RATES.DAT\" are one file on Windows"},
+         "0 errors, 1 warning", 0},
+        {"targets one file on Windows", {{19, "Ledger.EXE"}, {22, "<installdir>"}}, {},
+         {"oupdate.inf:19: warning: target \"<installdir>\\Ledger.EXE\" is on Windows the same file as the "
+          "target of line 9"},
+         "0 errors, 1 warning", 0},
+        {"absolute target without a macro", {{22, "C:\\Ledger\\data\\"}}, {},
+         {"oupdate.inf:22: warning: target directory \"C:\\Ledger\\data\\\" holds no macro"}, "0 errors, 1 warning", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        TFiles files = LedgerFiles();
+        std::string& script = FileIn(files, "oupdate.inf");
+        script = WithLines(script, c.Script);
+        if (c.Change) c.Change(files);
+        const std::string pkg = (dir / "case.oup").string();
+        {
+            TPackageWriter w(SystemPlatform(), pkg, {"", c.Source == TSource::Volumes ? 700 : 0, 6});
+            for (const auto& [name, content] : files) {
+                TMemoryStream s(std::vector<uint8_t>(content.begin(), content.end()));
+                w.AddEntry(name, 0x325C86FA, s);
+            }
+            ASSERT_GT(w.Finish().size(), c.Source == TSource::Volumes ? 2u : 0u);
+        }
+        std::string checked = pkg;
+        if (c.Source == TSource::SignedUpdate) {
+            // Appended, then signed: alignment and the certificate table follow the package.
+            std::string self = ReadAll(pkg);
+            self.insert(0, 0xA00, '\x90');
+            self.resize((self.size() + 7) / 8 * 8, '\0');
+            auto headers = test::PeHeaders({{0x200, 0x800}});
+            test::SetCertificateTable(headers, static_cast<uint32_t>(self.size()), 24);
+            self.replace(0, headers.size(), std::string(headers.begin(), headers.end()));
+            checked = (dir / "case.exe").string();
+            WriteAll(checked, self + std::string(24, 'C'));
+        }
+        std::vector<std::string> args = {"check"};
+        args.insert(args.end(), c.Options.begin(), c.Options.end());
+        args.push_back(checked);
+        const TResult r = Oupack(args);
+        EXPECT_EQ(c.Status, r.Status) << r.Out << r.Err;
+        EXPECT_EQ("", r.Err);
+        std::istringstream out(r.Out);
+        std::string line;
+        for (const std::string& finding : c.Findings) {
+            std::getline(out, line);
+            EXPECT_NE(std::string::npos, line.find(finding)) << r.Out;
+        }
+        std::getline(out, line);
+        EXPECT_EQ(0u, line.rfind(checked + ": " + c.Verdict + " (", 0)) << r.Out;
+        EXPECT_FALSE(std::getline(out, line)) << r.Out;
+    }
+}
+
+TEST_F(OupackTest, CreateChecksWhatItPacksAndRefusesErrorsUnlessForced) {
+    const fs::path src = dir / "src";
+    fs::create_directories(src);
+    for (const auto& [name, content] : LedgerFiles()) WriteAll(src / name.substr(8), content);
+    WriteAll(src / "readme.txt", "not installed");
+    std::vector<std::string> args = {"create", "-o", (dir / "p.oup").string()};
+    for (const auto& e : fs::directory_iterator(src)) args.push_back(e.path().string());
+    // A warning: packed, and said.
+    const TResult warned = Oupack(args);
+    EXPECT_EQ(0, warned.Status) << warned.Err;
+    EXPECT_NE(std::string::npos, warned.Err.find("warning: package entry \"readme.txt\"")) << warned.Err;
+    EXPECT_EQ(0, Oupack({"check", (dir / "p.oup").string()}).Status);
+
+    // An error: nothing written, unless forced.
+    WriteAll(src / "oupdate.inf", WithLines(ReadAll(src / "oupdate.inf"), {{12, "ledger\\"}}));
+    args[2] = (dir / "q.oup").string();
+    const TResult refused = Oupack(args);
+    EXPECT_EQ(1, refused.Status);
+    EXPECT_NE(std::string::npos, refused.Err.find("oupack: oupdate.inf:12: error: target directory \"ledger\\\""))
+        << refused.Err;
+    EXPECT_NE(std::string::npos, refused.Err.find("nothing written (--force packs it anyway)")) << refused.Err;
+    EXPECT_FALSE(fs::exists(dir / "q.oup"));
+    args.push_back("--force");
+    EXPECT_EQ(0, Oupack(args).Status);
+    EXPECT_EQ(1, Oupack({"check", (dir / "q.oup").string()}).Status);
+}
+
 TEST_F(OupackTest, VolumesThatLeadRoundInACircleEndWithAnError) {
     WriteAll(dir / "loop.oup", test::TPackageBytes().Header(0, 0).Switch("002").Str());
     WriteAll(dir / "loop.002", test::TPackageBytes().Signature().EndData().Switch("002").Str());
@@ -270,12 +459,12 @@ TEST_F(OupackTest, EveryBadInputGetsOneLineAndAFailingStatus) {
     const std::string f2 = MakeFile("sub/a.txt", "abc", kTime);
     const std::string noise = MakeFile("noise.bin", NoiseBytes(40000, 1), kTime);
     const std::string pkg = (dir / "p.oup").string();
-    ASSERT_EQ(0, Oupack({"create", "-o", pkg, f}).Status);
+    ASSERT_EQ(0, Oupack({"create", "--force", "-o", pkg, f}).Status);
     std::string damaged = ReadAll(pkg);
     damaged[damaged.size() - 10] ^= 0x40;  // inside the compressed block
     WriteAll(dir / "damaged.oup", damaged);
     WriteAll(dir / "garbage.oup", "this is no package");
-    ASSERT_EQ(0, Oupack({"create", "--volume-size", "30000", "-o", (dir / "multi.oup").string(), noise}).Status);
+    ASSERT_EQ(0, Oupack({"create", "--force", "--volume-size", "30000", "-o", (dir / "multi.oup").string(), noise}).Status);
 
     const struct {
         std::vector<std::string> Args;
@@ -289,7 +478,6 @@ TEST_F(OupackTest, EveryBadInputGetsOneLineAndAFailingStatus) {
         {{"create", "-o", pkg, "--bogus", f}, 2},
         {{"create", "-o", (dir / "x.oup").string(), (dir / "nothing").string()}, 1},
         {{"create", "-o", (dir / "x.oup").string(), f, f2}, 1},  // same name twice
-        {{"create", "-o", (dir / "small.oup").string(), "--volume-size", "5000", noise}, 1},
         {{"list"}, 2},
         {{"list", (dir / "garbage.oup").string()}, 1},
         {{"list", (dir / "nothing").string()}, 1},
@@ -298,6 +486,10 @@ TEST_F(OupackTest, EveryBadInputGetsOneLineAndAFailingStatus) {
         {{"extract", (dir / "garbage.oup").string(), (dir / "out").string()}, 1},
         {{"append", f, pkg, "-o", (dir / "o.exe").string()}, 1},  // no executable
         {{"append", f, pkg}, 2},
+        {{"check"}, 2},
+        {{"check", "--bogus", pkg}, 2},
+        {{"check", (dir / "garbage.oup").string()}, 1},
+        {{"check", (dir / "damaged.oup").string()}, 1},
     };
     for (const auto& c : cases) {
         std::string line;
@@ -305,6 +497,12 @@ TEST_F(OupackTest, EveryBadInputGetsOneLineAndAFailingStatus) {
         SCOPED_TRACE(line);
         ExpectOneLineError(Oupack(c.Args), c.Status);
     }
+    // Forced past the check's findings (no script, no language file), it
+    // still fails cleanly on its volume size.
+    const TResult small =
+        Oupack({"create", "--force", "-o", (dir / "small.oup").string(), "--volume-size", "5000", noise});
+    EXPECT_EQ(1, small.Status);
+    EXPECT_NE(std::string::npos, small.Err.find("volume size 5000 is too small")) << small.Err;
     EXPECT_FALSE(fs::exists(dir / "small.oup"));  // nothing half-written stays
     EXPECT_NE(std::string::npos,
               Oupack({"extract", (dir / "damaged.oup").string(), (dir / "out").string()}).Err.find("Feil i pakke"));
@@ -319,6 +517,7 @@ TEST_F(OupackTest, EveryBadInputGetsOneLineAndAFailingStatus) {
     const TResult help = Oupack({"--help"});
     EXPECT_EQ(0, help.Status);
     EXPECT_NE(std::string::npos, help.Out.find("oupack append UPDATER.exe PACKAGE -o OUTPUT.exe"));
+    EXPECT_NE(std::string::npos, help.Out.find("oupack check [--strict] PACKAGE|EXE"));
 }
 
 }  // namespace
