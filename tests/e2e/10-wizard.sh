@@ -15,40 +15,9 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
-: "${OUP_BUILD_WIN:=$root/build/windows}"
-: "${OUP_BUILD_HOST:=$root/build/host}"
-: "${WINEPREFIX:=$OUP_BUILD_WIN/wine}"
-export OUP_BUILD_WIN OUP_BUILD_HOST WINEPREFIX
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-
-# Everything below wants a display of its own, of a known depth and DPI.
-if [[ -z "${OUP_E2E_DISPLAY:-}" ]]; then
-    exec env OUP_E2E_DISPLAY=1 timeout 900 \
-        xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" bash "$0" "$@"
-fi
-
-exe=$OUP_BUILD_WIN/src/app/win32/oupdate.exe
-oupack=$OUP_BUILD_HOST/tools/oupack/oupack
-out=$OUP_BUILD_WIN/e2e
-for f in "$exe" "$oupack"; do
-    [[ -x $f || -f $f ]] || { echo "10-wizard: missing $f (build both presets first)" >&2; exit 1; }
-done
-mkdir -p "$out"
-
-passed=0 failed=0
-pass() { echo "PASS: $*"; passed=$((passed + 1)); }
-fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
-
-cleanup() {
-    wineserver -k 2>/dev/null || true
-    rm -rf "${work:-}"
-}
-trap cleanup EXIT
-
-if [[ ! -d $WINEPREFIX/drive_c ]]; then
-    echo "10-wizard: creating the Wine prefix $WINEPREFIX"
-    timeout 300 wine wineboot -i >/dev/null 2>&1
-fi
+name=10-wizard
+# shellcheck source=window-fixture.bash
+source "$root/tests/e2e/window-fixture.bash"
 
 # The files live on Wine's C: drive, so no test depends on the Z: mapping.
 work=$WINEPREFIX/drive_c/oup-e2e-wizard
@@ -89,25 +58,6 @@ wait_window() {
         sleep 0.5
     done
     return 1
-}
-
-# Waits up to 30 s for the program to end; sets status (255 when it hung).
-wait_exit() {
-    for ((i = 0; i < 60; i++)); do
-        if ! kill -0 "$pid" 2>/dev/null; then
-            status=0
-            wait "$pid" || status=$?
-            return
-        fi
-        sleep 0.5
-    done
-    kill "$pid" 2>/dev/null || true
-    status=255
-}
-
-key() {
-    xdotool windowfocus "$1" 2>/dev/null || true
-    xdotool key "$2"
 }
 
 # Bounding box "W H X Y" of the pixels of exactly one colour.

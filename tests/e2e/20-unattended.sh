@@ -68,12 +68,6 @@ updater() {
     return 0
 }
 
-expect_log() {
-    local line
-    for line in "$@"; do
-        expect "$name: log line \"$line\"" log_has "$log" "$line"
-    done
-}
 
 sysdll_win='C:\windows\system32\abacusrt.dll'
 

@@ -17,39 +17,9 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
-: "${OUP_BUILD_WIN:=$root/build/windows}"
-: "${OUP_BUILD_HOST:=$root/build/host}"
-: "${WINEPREFIX:=$OUP_BUILD_WIN/wine}"
-export OUP_BUILD_WIN OUP_BUILD_HOST WINEPREFIX
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-
-if [[ -z "${OUP_E2E_DISPLAY:-}" ]]; then
-    exec env OUP_E2E_DISPLAY=1 timeout 900 \
-        xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" bash "$0" "$@"
-fi
-
-exe=$OUP_BUILD_WIN/src/app/win32/oupdate.exe
-oupack=$OUP_BUILD_HOST/tools/oupack/oupack
-out=$OUP_BUILD_WIN/e2e
-for f in "$exe" "$oupack"; do
-    [[ -f $f ]] || { echo "40-restore-window: missing $f (build both presets first)" >&2; exit 1; }
-done
-mkdir -p "$out"
-
-passed=0 failed=0
-pass() { echo "PASS: $*"; passed=$((passed + 1)); }
-fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
-
-cleanup() {
-    wineserver -k 2>/dev/null || true
-    rm -rf "${work:-}"
-}
-trap cleanup EXIT
-
-if [[ ! -d $WINEPREFIX/drive_c ]]; then
-    echo "40-restore-window: creating the Wine prefix $WINEPREFIX"
-    timeout 300 wine wineboot -i >/dev/null 2>&1
-fi
+name=40-restore-window
+# shellcheck source=window-fixture.bash
+source "$root/tests/e2e/window-fixture.bash"
 
 work=$WINEPREFIX/drive_c/oup-e2e-restore
 winwork='C:\oup-e2e-restore'
@@ -140,23 +110,6 @@ close_wizard() {
     return 0
 }
 
-wait_exit() {
-    for ((i = 0; i < 120; i++)); do
-        if ! kill -0 "$pid" 2>/dev/null; then
-            status=0
-            wait "$pid" || status=$?
-            return
-        fi
-        sleep 0.5
-    done
-    kill "$pid" 2>/dev/null || true
-    status=255
-}
-
-key() {
-    xdotool windowfocus "$1" 2>/dev/null || true
-    xdotool key "$2"
-}
 
 # --- the large update: the window, then the wizard ---
 run=large
@@ -197,17 +150,17 @@ if watch_for restore && [[ -z $wizard_id ]]; then
             pass "the restore window goes once the wizard is on screen ($(seconds_since "$shown") s later)" ||
             fail "the restore window is still there 10 s after the wizard showed"
         key "$wizard_id" Escape
-        wait_exit
+        wait_exit 60
         [[ $status == 4 ]] && pass "Esc closed the wizard (exit 4)" ||
             fail "Esc on the wizard: exit status $status, want 4"
     else
         fail "no wizard after the restore window"
-        wait_exit
+        wait_exit 60
     fi
 else
     fail "no restore window before the wizard for the large update (restore: ${restore_at:-none}, wizard: ${wizard_at:-none})"
     close_wizard
-    wait_exit
+    wait_exit 60
 fi
 wait "$sampler" 2>/dev/null || true
 
@@ -218,7 +171,7 @@ start large-update.exe
 if watch_for restore && [[ -z $wizard_id ]]; then
     key "$restore_id" Escape
     escaped=$EPOCHREALTIME
-    wait_exit
+    wait_exit 60
     [[ $status == 4 ]] && pass "Esc in the restore window ends the program (exit 4, $(seconds_since "$escaped") s later)" ||
         fail "Esc in the restore window: exit status $status, want 4"
     [[ -z $wizard_id ]] && pass "no wizard after Esc in the restore window" ||
@@ -232,7 +185,7 @@ if watch_for restore && [[ -z $wizard_id ]]; then
 else
     fail "no restore window to press Esc in"
     close_wizard
-    wait_exit
+    wait_exit 60
 fi
 
 # --- the small update: the wizard and nothing before it ---
@@ -242,12 +195,12 @@ if watch_for wizard; then
     [[ -z $restore_id ]] && pass "the small update shows no window captioned exactly \"Ostrel Update\" (wizard ${wizard_at} s after start)" ||
         fail "the small update showed a restore window ${restore_at} s after start"
     key "$wizard_id" Escape
-    wait_exit
+    wait_exit 60
     [[ $status == 4 ]] && pass "Esc closed the small update's wizard (exit 4)" ||
         fail "Esc on the small update's wizard: exit status $status, want 4"
 else
     fail "no wizard for the small update"
-    wait_exit
+    wait_exit 60
 fi
 
 echo "screenshots in $out"

@@ -79,12 +79,6 @@ updater() {
     [[ -f $log ]] && cp "$log" "$out/signed-$name.log"
     return 0
 }
-expect_log() {
-    local line
-    for line in "$@"; do
-        expect "$name: log line \"$line\"" log_has "$log" "$line"
-    done
-}
 # log_matches LOG REGEX: a line of the log matches (extended regex).
 log_matches() { tr -d '\r' <"$1" | grep -qE -- "$2"; }
 

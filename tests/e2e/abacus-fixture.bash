@@ -171,6 +171,13 @@ src_name() {
 # log_has LOG LINE: the log (Windows text) holds exactly this line.
 log_has() { tr -d '\r' <"$1" | grep -qxF -- "$2"; }
 log_lacks() { ! log_has "$@"; }
+# expect_log LINE...: each line is in this run's log ($log, for run $name).
+expect_log() {
+    local line
+    for line in "$@"; do
+        expect "$name: log line \"$line\"" log_has "$log" "$line"
+    done
+}
 
 no_temporary_files() {
     ! ls "$work"/drive_m/Apps/Abacus/~oup* "$work"/drive_n/Abacus/~oup* >/dev/null 2>&1
