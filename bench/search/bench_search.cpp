@@ -52,7 +52,7 @@ std::vector<fs::path> Installations(const TOptions& o) {
     std::vector<fs::path> at{o.Root};
     fs::path p = o.Root;
     for (int d = 0; d < o.Depth; ++d) {
-        p /= "d" + std::to_string((d * 3 + 1) % o.Fanout);
+        p /= std::string(1, 'd').append(std::to_string((d * 3 + 1) % o.Fanout));
         if (d % 2 == 1 || d == o.Depth - 1) at.push_back(p);
     }
     return at;
