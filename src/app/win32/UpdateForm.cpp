@@ -8,6 +8,7 @@
 
 #include "app/win32/Pictures.h"
 #include "common/Errors.h"
+#include "platform/win32/AnsiNames.h"
 
 namespace oup::win32 {
 
@@ -639,6 +640,9 @@ void TUpdateForm::ProcessMessages() {
 
 TMsgResult TUpdateForm::MessageBox(const std::string& text, const std::string& caption,
                                    TMsgKind kind, TMsgButtons buttons) {
+    // An error while the restore window shows ends start-up: the window, whose
+    // Cancel could do nothing more, must not stand behind the message.
+    if (kind == TMsgKind::Error) restoreWindow_.reset();
     const UINT type = (kind == TMsgKind::Error ? MB_ICONERROR : MB_ICONINFORMATION) |
                       (buttons == TMsgButtons::OkCancel ? MB_OKCANCEL : MB_OK);
     const int answer = options_.MessageBoxHook
@@ -649,21 +653,27 @@ TMsgResult TUpdateForm::MessageBox(const std::string& text, const std::string& c
 
 bool TUpdateForm::ExecuteOpenDialog(const std::string& initialDir, std::string& fileName) {
     if (options_.OpenDialogHook) return options_.OpenDialogHook(initialDir, fileName);
-    std::vector<char> file(32768, '\0');
-    std::strcpy(file.data(), "*.oup");
-    OPENFILENAMEA dialog{};
+    // The W dialog: a package in a folder outside the ANSI code page comes
+    // back whole, and is then taken by its short name.
+    std::vector<wchar_t> file(32768, L'\0');
+    std::wcscpy(file.data(), L"*.oup");
+    const std::wstring dir = Widen(initialDir);
+    const std::wstring title = Widen(kApplicationTitle);
+    OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = handle_;
-    dialog.lpstrFilter = "Ostrel Update Package\0*.oup\0";
+    dialog.lpstrFilter = L"Ostrel Update Package\0*.oup\0";
     dialog.lpstrFile = file.data();
     dialog.nMaxFile = static_cast<DWORD>(file.size());
-    dialog.lpstrInitialDir = initialDir.c_str();
-    dialog.lpstrTitle = kApplicationTitle;
-    dialog.lpstrDefExt = "oup";
+    dialog.lpstrInitialDir = dir.c_str();
+    dialog.lpstrTitle = title.c_str();
+    dialog.lpstrDefExt = L"oup";
     dialog.Flags = OFN_HIDEREADONLY | OFN_READONLY | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST |
                    OFN_FILEMUSTEXIST | OFN_CREATEPROMPT | OFN_ENABLESIZING | OFN_EXPLORER;
-    if (!::GetOpenFileNameA(&dialog)) return false;
-    fileName = file.data();
+    if (!::GetOpenFileNameW(&dialog)) return false;
+    const std::wstring chosen(file.data());
+    fileName = UsableAnsiPath(chosen);
+    if (fileName.empty()) throw ENameNotRepresentable(ShownAnsi(chosen));
     return true;
 }
 

@@ -97,6 +97,7 @@ protected:
         options.MessageBoxHook = [this](const std::string& text, const std::string& caption,
                                         UINT type) {
             boxes.push_back({text, caption, type});
+            if (form && form->RestoreWindow()) ++boxesOverRestoreWindow;
             return IDOK;
         };
         options.OpenDialogHook = [this](const std::string& dir, std::string& file) {
@@ -211,6 +212,7 @@ protected:
     TFakeMachine machine;
     std::unique_ptr<TUpdateForm> form;
     std::vector<TBoxRecord> boxes;
+    int boxesOverRestoreWindow = 0;
     std::vector<std::string> dialogDirs;
     std::string dialogAnswer;
     std::function<int64_t()> clock;
@@ -666,6 +668,21 @@ TEST_F(WizardForm, ALongRestoreShowsItsWindowUntilTheWizardIsOnScreen) {
     EXPECT_EQ(watch.Percent, 100);
     EXPECT_TRUE(watch.WizardVisibleAtDestroy);
     EXPECT_EQ(form->RestoreWindow(), nullptr);
+}
+
+TEST_F(WizardForm, ARestoreThatFailsTakesItsWindowAwayBeforeTheMessage) {
+    WritePackage("C:\\pkg\\ledger.oup", "What is new");
+    const std::string bytes = machine.Content("C:\\pkg\\ledger.oup");
+    machine.AddFile("C:\\pkg\\ledger.oup", bytes.substr(0, bytes.size() - 8));
+    int64_t now = 0;
+    clock = [&now] { return now += 100; };
+    Make(96, {"C:\\oupdate.exe", "C:\\pkg\\ledger.oup"});
+    TRestoreWindowWatch watch(form->Handle());
+    EXPECT_FALSE(form->Show());
+    EXPECT_EQ(watch.Created, 1);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxesOverRestoreWindow, 0);
+    EXPECT_EQ(form->Update().ExitCode(), ecNoPackage);
 }
 
 TEST_F(WizardForm, EscCancelOrACloseOfTheRestoreWindowEndsWithoutTheWizard) {
