@@ -15,7 +15,9 @@
 #    installation under D:\Программы\Abacus found by its short name through
 #    /DIR and updated.
 #  - a search of every drive that has to walk D:\Программы itself: the
-#    search's own listing takes such a directory by its short name.
+#    search's own listing takes such a directory by its short name;
+#  - oupack.exe lists and extracts the package in C:\Пакет, and refuses an
+#    output name that has no ANSI form.
 #
 # Environment (scripts/test.sh exports it): OUP_BUILD_WIN, OUP_BUILD_HOST,
 # WINEPREFIX. Logs of each run go to $OUP_BUILD_WIN/e2e/.
@@ -145,6 +147,27 @@ mkdir -p "$cyr_prog" "$cyr_pkg" "$cyr_temp/Temp"
 cp "$exe" "$cyr_prog/oupdate.exe"
 "$oupack" create -o "$cyr_pkg/Пакет.oup" --volume-size 50000 "$src"/* >/dev/null
 expect "the package in C:\\Пакет has two volumes" test -f "$cyr_pkg/Пакет.002" -a ! -f "$cyr_pkg/Пакет.003"
+
+# oupack.exe takes such paths by their short names too: it lists both
+# volumes and extracts into a folder there; an output name with no ANSI form
+# at all (a file that does not exist yet has no short name) is refused.
+oupack_exe=${OUP_OUPACK_EXE:-$OUP_BUILD_WIN/tools/oupack/oupack.exe}
+name=oupack-names
+oupack_status=0
+wine "$oupack_exe" list 'C:\Пакет\Пакет.oup' >"$out/signed-$name.out" 2>&1 || oupack_status=$?
+expect "$name: list exit status $oupack_status, want 0" test "$oupack_status" = 0
+expect "$name: list reads both volumes" grep -q ' entries, .* 2 volumes' "$out/signed-$name.out"
+mkdir -p "$cyr_pkg/Выход"
+oupack_status=0
+wine "$oupack_exe" extract 'C:\Пакет\Пакет.oup' 'C:\Пакет\Выход' >>"$out/signed-$name.out" 2>&1 || oupack_status=$?
+expect "$name: extract exit status $oupack_status, want 0" test "$oupack_status" = 0
+expect "$name: extract wrote every file" cmp -s "$src/abacus.ex_" "$cyr_pkg/Выход/abacus.ex_"
+oupack_status=0
+wine "$oupack_exe" create -o 'C:\Пакет\Новый.oup' 'C:\Пакет\Пакет.oup' >"$out/signed-$name-create.out" 2>&1 || oupack_status=$?
+expect "$name: an output name outside the code page: exit status $oupack_status, want 1" test "$oupack_status" = 1
+expect "$name: the refusal names the argument" \
+    grep -q 'cannot be written in this system.s ANSI code page' "$out/signed-$name-create.out"
+
 drive_d=$work/drive_d
 rm -f "$dd/d:"
 ln -s "$drive_d" "$dd/d:"

@@ -23,6 +23,16 @@
 
 #include "PackageCheck.h"
 
+#ifdef _WIN32
+#include "platform/win32/WinApi.h"
+
+#include <shellapi.h>
+
+#include <memory>
+
+#include "platform/win32/AnsiNames.h"
+#endif
+
 namespace oup {
 namespace {
 
@@ -507,12 +517,48 @@ int Run(const std::vector<std::string>& argv) {
     throw TUsageError("unknown command " + Quote(command));
 }
 
+#ifdef _WIN32
+// The arguments in the ANSI code page the package code works in, taken from
+// the UTF-16 command line: argv would carry '?' for every character the code
+// page lacks, and name no file. A path outside the code page is taken by its
+// short form (an output that does not exist yet by its folder's); an
+// argument with no usable form is refused by name rather than guessed at.
+std::vector<std::string> ProgramArguments() {
+    int count = 0;
+    const std::unique_ptr<wchar_t*, decltype(&::LocalFree)> wide(
+        ::CommandLineToArgvW(::GetCommandLineW(), &count), &::LocalFree);
+    if (!wide) throw Exception("the command line could not be read");
+    std::vector<std::string> args;
+    for (int i = 1; i < count; ++i) {
+        const std::wstring arg = wide.get()[i];
+        std::string ansi;
+        if (!win32::ToAnsiExact(arg, ansi)) {
+            ansi = win32::UsableAnsiPathToCreate(arg);
+            if (ansi.empty())
+                throw Exception(Quote(win32::ShownAnsi(arg)) +
+                                " cannot be written in this system's ANSI code page, and has "
+                                "no short name that can");
+        }
+        args.push_back(ansi);
+    }
+    return args;
+}
+#else
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv + 1, argv + argc);
+}
+#endif
+
 }  // namespace
 }  // namespace oup
 
-int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
     try {
+#ifdef _WIN32
+        const std::vector<std::string> args = oup::ProgramArguments();
+#else
+        const std::vector<std::string> args = oup::ProgramArguments(argc, argv);
+#endif
         return oup::Run(args);
     } catch (const oup::TUsageError& e) {
         std::fprintf(stderr, "oupack: %s (see oupack --help)\n", e.what());
