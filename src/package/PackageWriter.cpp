@@ -5,6 +5,7 @@
 #include <climits>
 
 #include "common/Errors.h"
+#include "common/Text.h"
 #include "package/PackageReader.h"
 
 namespace oup {
@@ -81,8 +82,14 @@ void TPackageWriter::NextVolume(bool insideEntry) {
     const std::string name = VolumeSwitchName(number);
     PutInt32(static_cast<int32_t>(name.size()));
     Put(name.data(), name.size());
-    out_.reset();
     const std::string next = VolumePath(path_, number);
+    // A first volume named like a continuation (x.002) would be its own
+    // second volume, and creating that would wipe what is written so far.
+    if (AsciiUpperCase(next) == AsciiUpperCase(path_))
+        throw Exception("volume " + std::to_string(number) + " of " + path_ +
+                        " would be the package itself: give a package that is split into "
+                        "volumes another extension than three digits");
+    out_.reset();
     out_ = platform_.OpenFile(next, TOpenMode::Create);
     volumes_.push_back(next);
     used_ = 0;
@@ -94,7 +101,7 @@ void TPackageWriter::AddFile(const std::string& path) {
     auto in = platform_.OpenFile(path, TOpenMode::ReadShared);
     const int32_t date = platform_.FileAge(path);
     if (date == -1) throw Exception("cannot read the last-write time of " + path);
-    WriteEntry(path, date, *in, true);
+    AddEntry(path, date, *in);
 }
 
 void TPackageWriter::AddEntry(const std::string& entryName, int32_t entryDate, TStream& content) {

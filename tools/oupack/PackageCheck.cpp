@@ -137,6 +137,11 @@ private:
             else if (!names_.count(Upper(e.SourceName)))
                 Add(TSeverity::Error, kScriptFileName, line,
                     Quote(e.SourceName) + " is not in the package");
+            else if (IsLanguageFile(e.SourceName))
+                Add(TSeverity::Error, kScriptFileName, line,
+                    Quote(e.SourceName) +
+                        " is the language file, which the updater removes once it has read "
+                        "its texts: the entry fails on every machine");
             used_.insert(Upper(e.SourceName));
             const bool plainTarget = IsPlainFileName(e.TargetName);
             if (!plainTarget)

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -99,6 +100,29 @@ std::string EnginePath(std::string path) {
     for (char& c : path)
         if (c == '/') c = '\\';
     return path;
+}
+
+// Whether two paths name one file as far as their text tells: separators,
+// a leading ".\\" and letter case do not count (Windows ignores case).
+bool SamePath(const std::string& a, const std::string& b) {
+    const auto key = [](std::string p) {
+        p = EnginePath(p);
+        while (p.size() > 2 && p.compare(0, 2, ".\\") == 0) p.erase(0, 2);
+        return AsciiUpperCase(p);
+    };
+    return key(a) == key(b);
+}
+
+// Whether path has the name of one of the package's continuation volumes.
+bool IsVolumeOf(const std::string& path, const std::string& package) {
+    const std::string name = ExtractFileName(EnginePath(path));
+    const size_t dot = name.rfind('.');
+    const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
+    const bool digits = ext.size() == 4 && std::all_of(ext.begin() + 1, ext.end(), [](char c) {
+                            return c >= '0' && c <= '9';
+                        });
+    return digits && ext != ".000" && ext != ".001" &&
+           SamePath(VolumePath(EnginePath(path), 2), VolumePath(EnginePath(package), 2));
 }
 
 std::string DosText(int32_t dos) {
@@ -194,13 +218,18 @@ int Create(TPlatform& platform, const std::vector<std::string>& args) {
     }
     if (output.empty()) throw TUsageError("create: missing -o PACKAGE");
     if (files.empty()) throw TUsageError("create: no files to pack");
+    if (options.VolumeSize > 0 && IsVolumeOf(output, output))
+        throw Exception(Quote(output) +
+                        " has the name of a continuation volume: a package split into volumes "
+                        "needs another extension than three digits");
 
     // The updater restores every file into one directory by its name alone:
     // two files of one name would overwrite each other there.
     std::set<std::string> names;
     for (const std::string& f : files) {
         if (!platform.FileExists(f)) throw Exception(Quote(f) + " is not a file");
-        if (EnginePath(f) == EnginePath(output)) throw Exception(Quote(f) + " is also the output");
+        if (SamePath(f, output) || (options.VolumeSize > 0 && IsVolumeOf(f, output)))
+            throw Exception(Quote(f) + " is also the output");
         const std::string key = AsciiUpperCase(ExtractFileName(EnginePath(f)));
         if (!names.insert(key).second)
             throw Exception("two files are named " + Quote(ExtractFileName(EnginePath(f))) +
@@ -231,16 +260,18 @@ int Create(TPlatform& platform, const std::vector<std::string>& args) {
                         " would hold; nothing written (--force packs it anyway)");
 
     std::vector<std::string> written;
+    std::optional<TPackageWriter> writer;
     try {
-        TPackageWriter writer(platform, output, options);
-        for (const std::string& f : files) writer.AddFile(f);
-        written = writer.Finish();
+        writer.emplace(platform, output, options);
+        for (const std::string& f : files) writer->AddFile(f);
+        written = writer->Finish();
     } catch (...) {
-        // Leave no half-written package behind.
-        for (int n = 1; n <= 999; ++n) {
-            const std::string v = n == 1 ? output : VolumePath(output, n);
-            if (!platform.DeleteFile(v) && n > 1) break;
-        }
+        // Leave no half-written package behind, and touch no file the
+        // writer did not create (a stale x.003 may be somebody's).
+        std::vector<std::string> volumes;
+        if (writer) volumes = writer->VolumePaths();
+        writer.reset();
+        for (const std::string& v : volumes) platform.DeleteFile(v);
         throw;
     }
     std::printf("%s: %zu file%s in %zu volume%s\n", output.c_str(), files.size(),
@@ -248,14 +279,15 @@ int Create(TPlatform& platform, const std::vector<std::string>& args) {
     return 0;
 }
 
-// Copies count bytes (or everything) from the start of in to out.
+// Copies count bytes from the start of in to out.
 void CopyBytes(TStream& in, TStream& out, int64_t count) {
     std::vector<uint8_t> buf(1 << 16);
     in.SetPosition(0);
     while (count > 0) {
         const size_t want = static_cast<size_t>(std::min<int64_t>(count, int64_t(buf.size())));
         const size_t n = in.Read(buf.data(), want);
-        if (n == 0) break;
+        // A file that shrinks under the copy must not give a cut copy.
+        if (n == 0) throw EReadError(kReadErrorText);
         out.WriteBuffer(buf.data(), n);
         count -= static_cast<int64_t>(n);
     }

@@ -322,6 +322,10 @@ TEST_F(OupackTest, CheckFindsEachMistakeWithItsLineAndStatus) {
         {"source not in the package", {}, [](TFiles& f) { Drop(f, "rates.dat"); },
          {"oupdate.inf:18: error: \"rates.dat\" is not in the package"}, "1 error, 0 warnings", 1},
         {"source in other letter case", {{18, "RATES.DAT"}}, {}, {}, "no findings", 0},
+        {"source that is the language file", {{18, "english.ln_"}}, {},
+         {"oupdate.inf:18: error: \"english.ln_\" is the language file, which the updater removes",
+          "warning: package entry \"rates.dat\" is used by no script entry"},
+         "1 error, 1 warning", 1},
         {"source not a plain file name", {{8, "..\\ledger.ex_"}}, {},
          {"oupdate.inf:8: error: \"..\\ledger.ex_\" is not a plain file name",
           "warning: package entry \"ledger.ex_\" is used by no script entry"},
@@ -478,6 +482,12 @@ TEST_F(OupackTest, EveryBadInputGetsOneLineAndAFailingStatus) {
         {{"create", "-o", pkg, "--bogus", f}, 2},
         {{"create", "-o", (dir / "x.oup").string(), (dir / "nothing").string()}, 1},
         {{"create", "-o", (dir / "x.oup").string(), f, f2}, 1},  // same name twice
+        // A package whose own name is that of its second volume, and an
+        // input that is one of the volumes: each would be overwritten.
+        {{"create", "--force", "--volume-size", "30000", "-o", (dir / "v.002").string(), noise}, 1},
+        {{"create", "--force", "--volume-size", "30000", "-o", (dir / "multi.oup").string(),
+          (dir / "multi.002").string()},
+         1},
         {{"list"}, 2},
         {{"list", (dir / "garbage.oup").string()}, 1},
         {{"list", (dir / "nothing").string()}, 1},
@@ -497,13 +507,16 @@ TEST_F(OupackTest, EveryBadInputGetsOneLineAndAFailingStatus) {
         SCOPED_TRACE(line);
         ExpectOneLineError(Oupack(c.Args), c.Status);
     }
+    EXPECT_FALSE(fs::exists(dir / "v.002"));
     // Forced past the check's findings (no script, no language file), it
-    // still fails cleanly on its volume size.
+    // still fails cleanly on its volume size, and removes only what it wrote.
+    WriteAll(dir / "small.003", "somebody's");
     const TResult small =
         Oupack({"create", "--force", "-o", (dir / "small.oup").string(), "--volume-size", "5000", noise});
     EXPECT_EQ(1, small.Status);
     EXPECT_NE(std::string::npos, small.Err.find("volume size 5000 is too small")) << small.Err;
-    EXPECT_FALSE(fs::exists(dir / "small.oup"));  // nothing half-written stays
+    EXPECT_FALSE(fs::exists(dir / "small.oup") || fs::exists(dir / "small.002"));
+    EXPECT_TRUE(fs::exists(dir / "small.003"));
     EXPECT_NE(std::string::npos,
               Oupack({"extract", (dir / "damaged.oup").string(), (dir / "out").string()}).Err.find("Feil i pakke"));
 
