@@ -126,7 +126,9 @@ public:
     bool CreateDir(const std::string&) override { return false; }
     bool RemoveDir(const std::string&) override { return false; }
     bool DeleteFile(const std::string&) override { return false; }
-    bool CopyFile(const std::string&, const std::string&, bool) override { return false; }
+    oup::TOsResult CopyFile(const std::string&, const std::string&, bool) override {
+        return {oup::kErrorNotSupported};
+    }
     oup::TOsResult MoveFileReplace(const std::string&, const std::string&) override {
         return {oup::kErrorNotSupported};
     }

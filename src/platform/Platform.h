@@ -59,6 +59,7 @@ enum : uint32_t {
     kErrorSharingViolation = 32,
     kErrorLockViolation = 33,
     kErrorUserMappedFile = 1224,
+    kErrorFileExists = 80,  // a copy that may not overwrite met a file
 };
 inline constexpr uint32_t kErrorNotSupported = 50;  // what a platform cannot do at all
 
@@ -121,9 +122,10 @@ public:
     virtual bool CreateDir(const std::string& path) = 0;          // one level
     virtual bool RemoveDir(const std::string& path) = 0;          // an empty directory
     virtual bool DeleteFile(const std::string& path) = 0;
-    // Copies a file; an existing target is overwritten unless failIfExists.
-    virtual bool CopyFile(const std::string& source, const std::string& target,
-                          bool failIfExists) = 0;
+    // Copies a file; an existing target is overwritten unless failIfExists
+    // (then the copy fails with kErrorFileExists and leaves it alone).
+    virtual TOsResult CopyFile(const std::string& source, const std::string& target,
+                               bool failIfExists) = 0;
     // Replaces target with source in one step (source is gone afterwards).
     virtual TOsResult MoveFileReplace(const std::string& source, const std::string& target) = 0;
 

@@ -33,8 +33,8 @@ constexpr unsigned kInUseRetryMs = 250;
 
 // Subdirectories of the system directory that the 32-bit file-system
 // redirection leaves alone (upper case, below the system directory).
-constexpr const char* kNotRedirected[] = {"CATROOT\\", "CATROOT2\\", "DRIVERS\\ETC\\", "LOGFILES\\",
-                                          "SPOOL\\"};
+constexpr const char* kNotRedirected[] = {"CATROOT\\",  "CATROOT2\\", "DRIVERS\\ETC\\",
+                                          "DRIVERSTORE\\", "LOGFILES\\", "SPOOL\\"};
 
 }  // namespace
 
@@ -138,13 +138,18 @@ TUpdateRun::TSwap TUpdateRun::CopyIntoPlace(const std::string& source, const std
     for (unsigned n = 0; n < 0x10000 && temp.empty(); ++n) {
         char name[16];
         std::snprintf(name, sizeof name, "~oup%04X.tmp", n);
-        if (platform_.GetAttributes(dir + name) == kInvalidAttributes) temp = dir + name;
+        if (platform_.GetAttributes(dir + name) != kInvalidAttributes) continue;
+        const TOsResult copied = platform_.CopyFile(source, dir + name, true);
+        if (copied) {
+            temp = dir + name;
+        } else if (copied.Error != kErrorFileExists) {
+            platform_.DeleteFile(dir + name);  // what the copy wrote before it broke off
+            return TSwap::Failed;
+        }
+        // Otherwise another updater in this directory took the name between
+        // the look and the copy: the file is its own, and the next name is tried.
     }
     if (temp.empty()) return TSwap::Failed;
-    if (!platform_.CopyFile(source, temp, true)) {
-        platform_.DeleteFile(temp);
-        return TSwap::Failed;
-    }
     // Dated before the swap: a rename, now or at the restart, keeps the time.
     StampFileDate(temp, date);
     TOsResult swapped = platform_.MoveFileReplace(temp, target);

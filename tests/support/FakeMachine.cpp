@@ -13,7 +13,7 @@ namespace {
 const char* kSharingViolation =
     "The process cannot access the file because it is being used by another process";
 const char* kNotFound = "The system cannot find the file specified";
-constexpr uint32_t kErrorNotFound = 2, kErrorPathNotFound = 3;
+constexpr uint32_t kErrorNotFound = 2, kErrorPathNotFound = 3, kErrorDiskFull = 112;
 }  // namespace
 
 class TFakeFile : public TFileStream {
@@ -422,14 +422,17 @@ bool TFakeMachine::DeleteFile(const std::string& path) {
     return true;
 }
 
-bool TFakeMachine::CopyFile(const std::string& source, const std::string& target,
-                            bool failIfExists) {
+TOsResult TFakeMachine::CopyFile(const std::string& source, const std::string& target,
+                                 bool failIfExists) {
+    if (BeforeCopy) BeforeCopy(target);
     const TNode* s = Find(source);
-    if (!s || !s->Data || s->Locked) return false;
+    if (!s || !s->Data) return {kErrorNotFound};
+    if (s->Locked) return {kErrorSharingViolation};
     TNode* t = Find(target);
-    if (t && (failIfExists || t->Locked || (t->Attr & faDirectory) || (t->Attr & faReadOnly)))
-        return false;
-    if (!t && !ParentIsDir(Key(target))) return false;
+    if (t && failIfExists) return {kErrorFileExists};
+    if (t && (t->Locked || (t->Attr & faDirectory) || (t->Attr & faReadOnly)))
+        return {kErrorAccessDenied};
+    if (!t && !ParentIsDir(Key(target))) return {kErrorPathNotFound};
     size_t limit = t ? t->Data->WriteLimit : SIZE_MAX;
     const std::string targetKey = Key(target);
     if (targetKey.size() >= 2 && targetKey[1] == ':') {
@@ -443,7 +446,7 @@ bool TFakeMachine::CopyFile(const std::string& source, const std::string& target
             t = Find(target);
         }
         t->Data->Bytes.assign(s->Data->Bytes.begin(), s->Data->Bytes.begin() + limit);
-        return false;
+        return {kErrorDiskFull};
     }
     const std::vector<uint8_t> bytes = s->Data->Bytes;
     const int32_t time = s->Data->Time;
@@ -454,7 +457,7 @@ bool TFakeMachine::CopyFile(const std::string& source, const std::string& target
     }
     t->Data->Bytes = bytes;
     t->Data->Time = time;
-    return true;
+    return {};
 }
 
 TOsResult TFakeMachine::MoveFileReplace(const std::string& source, const std::string& target) {

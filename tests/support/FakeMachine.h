@@ -92,6 +92,8 @@ public:
     unsigned SleptMs = 0;            // the time Sleep was asked to wait
     std::string StandardError;           // what the program wrote there
     std::string StandardOutput;          // the same
+    // Called with the target as each copy begins (another program's move).
+    std::function<void(const std::string&)> BeforeCopy;
 
     static constexpr int32_t kDefaultTime = 0x325C86FA;  // 28.02.2005 16:55:52
 
@@ -104,7 +106,8 @@ public:
     bool CreateDir(const std::string& path) override;
     bool RemoveDir(const std::string& path) override;
     bool DeleteFile(const std::string& path) override;
-    bool CopyFile(const std::string& source, const std::string& target, bool failIfExists) override;
+    TOsResult CopyFile(const std::string& source, const std::string& target,
+                       bool failIfExists) override;
     TOsResult MoveFileReplace(const std::string& source, const std::string& target) override;
     std::string GetTempDir() override { return IncludeTrailingBackslash(UsablePath(TempDir)); }
     std::string GetWindowsDir() override { return WindowsDir; }

@@ -212,6 +212,18 @@ TEST_F(Run, AFailedCopyLeavesTheOldFileAndNoTemporaryFile) {
     EXPECT_EQ(0u, m.SleptMs);
 }
 
+TEST_F(Run, ATemporaryNameAnotherUpdaterTakesMidwayStaysItsOwn) {
+    Entry("ledger.exe", "Always copy");
+    m.AddFile("D:\\Ledger\\ledger.exe", "old", kOld);
+    const std::string theirs = "D:\\Ledger\\~oup0000.tmp";
+    m.BeforeCopy = [&](const std::string& target) {
+        if (target == theirs && !m.Exists(theirs)) m.AddFile(theirs, "the other updater's");
+    };
+    EXPECT_EQ(TNames{"Installed D:\\Ledger\\ledger.exe"}, Update({"D:\\Ledger"}));
+    EXPECT_TRUE(Updated("D:\\Ledger\\ledger.exe"));
+    EXPECT_EQ("the other updater's", m.Content(theirs));
+}
+
 TEST_F(Run, ACopyThatBreaksOffPartWayLeavesTheOldFile) {
     Entry("ledger.exe", "Always copy");
     m.AddFile("E:\\Ledger\\ledger.exe", "old", kOld);

@@ -240,7 +240,12 @@ TCheckResult CheckPackageFiles(TPlatform& platform, const std::vector<TCheckFile
 
 std::string FormatFinding(const TFinding& finding, const std::string& packageName) {
     std::string where = finding.File.empty() ? packageName : finding.File;
-    if (finding.Line > 0) where += ":" + std::to_string(finding.Line);
+    // Appended piece by piece: GCC 12 misreads ":" + to_string(...) as an
+    // overlapping copy.
+    if (finding.Line > 0) {
+        where += ':';
+        where += std::to_string(finding.Line);
+    }
     return where + (finding.Severity == TSeverity::Error ? ": error: " : ": warning: ") +
            finding.Message;
 }

@@ -201,9 +201,9 @@ public:
         if (::lstat(n.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
         return ::unlink(n.c_str()) == 0;
     }
-    bool CopyFile(const std::string& source, const std::string& target,
-                  bool failIfExists) override {
-        if (failIfExists && GetAttributes(target) != kInvalidAttributes) return false;
+    TOsResult CopyFile(const std::string& source, const std::string& target,
+                       bool failIfExists) override {
+        if (failIfExists && GetAttributes(target) != kInvalidAttributes) return {kErrorFileExists};
         try {
             auto in = OpenFile(source, TOpenMode::ReadShared);
             auto out = OpenFile(target, TOpenMode::Create);
@@ -211,9 +211,9 @@ public:
             for (size_t n; (n = in->Read(buf, sizeof buf)) > 0;) out->WriteBuffer(buf, n);
             struct stat st;
             if (::stat(Native(source).c_str(), &st) == 0) out->SetLastWriteDos(DosFromTime(st.st_mtime));
-            return true;
+            return {};
         } catch (const Exception&) {
-            return false;
+            return {kErrorAccessDenied};
         }
     }
     TOsResult MoveFileReplace(const std::string& source, const std::string& target) override {

@@ -18,10 +18,11 @@ std::wstring Widen(const std::string& ansi) {
 bool ToAnsiExact(const std::wstring& wide, std::string& ansi) {
     ansi.clear();
     if (wide.empty()) return true;
-    // With UTF-8 as the ANSI code page (a Windows 10 option) every name
-    // converts, and the call refuses the flags below.
+    // With UTF-8 as the ANSI code page (a Windows 10 option) every valid
+    // name converts and the call refuses the flags below; a lone surrogate
+    // (legal in an NTFS name) would become U+FFFD and name another file.
     const bool utf8 = ::GetACP() == CP_UTF8;
-    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
     BOOL usedDefault = FALSE;
     BOOL* usedDefaultOut = utf8 ? nullptr : &usedDefault;
     const int length = static_cast<int>(wide.size());

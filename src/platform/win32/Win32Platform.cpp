@@ -219,9 +219,10 @@ public:
         return ::RemoveDirectoryA(path.c_str()) != 0;
     }
     bool DeleteFile(const std::string& path) override { return ::DeleteFileA(path.c_str()) != 0; }
-    bool CopyFile(const std::string& source, const std::string& target,
-                  bool failIfExists) override {
-        return ::CopyFileA(source.c_str(), target.c_str(), failIfExists) != 0;
+    TOsResult CopyFile(const std::string& source, const std::string& target,
+                       bool failIfExists) override {
+        if (::CopyFileA(source.c_str(), target.c_str(), failIfExists)) return {};
+        return {::GetLastError()};
     }
     TOsResult MoveFileReplace(const std::string& source, const std::string& target) override {
         if (::MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return {};
