@@ -23,7 +23,8 @@ inline constexpr const char* kNoWorkDirText = "Could not create a work directory
 
 // A directory of our own under the temporary directory, so that two updaters
 // at once, or files another program left there, never mix into this run.
-// CreateDir fails on an existing name, which makes the claim safe.
+// Creating it fails on an existing name, which makes the claim safe, and no
+// other user can add a file to it afterwards.
 std::string CreatePrivateDir(TPlatform& platform, const std::string& parent) {
     const auto seed = static_cast<unsigned long long>(
         std::chrono::steady_clock::now().time_since_epoch().count());
@@ -32,7 +33,7 @@ std::string CreatePrivateDir(TPlatform& platform, const std::string& parent) {
         std::snprintf(name, sizeof name, "oupdate-%08llx",
                       (seed + attempt * 0x9E3779B97F4A7C15ull) & 0xFFFFFFFFull);
         const std::string dir = parent + name;
-        if (platform.CreateDir(dir)) return dir + "\\";
+        if (platform.CreatePrivateDir(dir)) return dir + "\\";
     }
     return std::string();
 }

@@ -120,6 +120,10 @@ public:
 
     virtual uint32_t GetAttributes(const std::string& path) = 0;  // kInvalidAttributes if none
     virtual bool CreateDir(const std::string& path) = 0;          // one level
+    // One level that only this account, the system and the administrators
+    // can reach, whatever the parent allows; a plain one where the platform
+    // keeps no such rights.
+    virtual bool CreatePrivateDir(const std::string& path) { return CreateDir(path); }
     virtual bool RemoveDir(const std::string& path) = 0;          // an empty directory
     virtual bool DeleteFile(const std::string& path) = 0;
     // Copies a file; an existing target is overwritten unless failIfExists

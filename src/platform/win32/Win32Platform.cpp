@@ -4,6 +4,7 @@
 // calls and are converted without loss or taken by their short names.
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "common/DateTime.h"
@@ -12,6 +13,8 @@
 #include "platform/win32/AnsiNames.h"
 #include "platform/win32/Handle.h"
 #include "platform/win32/WinApi.h"
+
+#include <sddl.h>
 
 namespace oup {
 namespace {
@@ -35,6 +38,25 @@ std::string SystemErrorText(DWORD code) {
         message.pop_back();
     if (message.empty()) message = "System error " + std::to_string(code);
     return message;
+}
+
+// The account this process runs as, in SDDL's S-1-5-... form; empty when the
+// token cannot be read.
+std::string CurrentUserSid() {
+    HANDLE raw = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return std::string();
+    const TFileHandle token(raw);
+    DWORD size = 0;
+    ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+    if (size == 0) return std::string();
+    std::vector<uint8_t> buffer(size);
+    if (!::GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size))
+        return std::string();
+    char* text = nullptr;
+    if (!::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text))
+        return std::string();
+    const std::unique_ptr<char, decltype(&::LocalFree)> owned(text, &::LocalFree);
+    return text;
 }
 
 // Last-write time of a directory entry as a local DOS date-time; 0 when the
@@ -214,6 +236,22 @@ public:
     }
     bool CreateDir(const std::string& path) override {
         return ::CreateDirectoryA(path.c_str(), nullptr) != 0;
+    }
+    // Run as SYSTEM, the temporary directory is C:\Windows\Temp, where every
+    // user may add files to any folder: a file planted in the work directory
+    // would go wherever the package's files go. Full control for this
+    // account, SYSTEM and the Administrators, and nothing inherited.
+    bool CreatePrivateDir(const std::string& path) override {
+        const std::string user = CurrentUserSid();
+        if (user.empty()) return false;
+        const std::string sddl = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + user + ")";
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                                    &descriptor, nullptr))
+            return false;
+        const std::unique_ptr<void, decltype(&::LocalFree)> owned(descriptor, &::LocalFree);
+        SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+        return ::CreateDirectoryA(path.c_str(), &attributes) != 0;
     }
     bool RemoveDir(const std::string& path) override {
         return ::RemoveDirectoryA(path.c_str()) != 0;

@@ -17,6 +17,11 @@
 #include "platform/win32/Handle.h"
 #include "platform/win32/WinApi.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <memory>
+
 namespace oup {
 namespace {
 
@@ -165,6 +170,38 @@ TEST_F(Win32PlatformTest, ListingGivesNamesAndAttributesAndAFormThatReachesEachD
     }
     ::RemoveDirectoryW(packet.c_str());
     EXPECT_FALSE(p.ListDirectory(Path("Missing"), entries));
+}
+
+// Wine keeps a directory's rights as Unix mode bits, so only who is let in
+// at all can be seen here: the system and this account, but no one else
+// (a plain directory under Wine admits Everyone to read).
+TEST_F(Win32PlatformTest, APrivateDirectoryAdmitsNoOtherUsers) {
+    ASSERT_TRUE(p.CreatePrivateDir(Path("work")));
+    EXPECT_FALSE(p.CreatePrivateDir(Path("work")));  // a name taken is no claim
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              ::GetNamedSecurityInfoA(Path("work").c_str(), SE_FILE_OBJECT,
+                                      DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                      nullptr, &descriptor));
+    const std::unique_ptr<void, decltype(&::LocalFree)> owned(descriptor, &::LocalFree);
+    ASSERT_NE(nullptr, dacl);
+    std::set<std::string> admitted;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        ASSERT_TRUE(::GetAce(dacl, i, &ace));
+        char* sid = nullptr;
+        ASSERT_TRUE(::ConvertSidToStringSidA(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart, &sid));
+        admitted.insert(sid);
+        ::LocalFree(sid);
+    }
+    EXPECT_TRUE(admitted.count("S-1-5-18"));
+    // Everyone, Authenticated Users, Users.
+    for (const char* other : {"S-1-1-0", "S-1-5-11", "S-1-5-32-545"}) EXPECT_FALSE(admitted.count(other)) << other;
+    // And this account works in it as in any other.
+    p.OpenFile(Path("work\\a.bin"), TOpenMode::Create)->WriteBuffer("x", 1);
+    EXPECT_TRUE(p.DeleteFile(Path("work\\a.bin")));
+    EXPECT_TRUE(p.RemoveDir(Path("work")));
 }
 
 TEST_F(Win32PlatformTest, WildcardsMatchAsThePortableMatcherDoes) {
