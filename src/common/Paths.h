@@ -13,4 +13,10 @@ std::string IncludeTrailingBackslash(const std::string& path);
 // or ext appended when the name has none.
 std::string ChangeFileExt(const std::string& path, const std::string& ext);
 
+// A name that stays a file of its own inside the directory it is appended
+// to: not empty, not only dots and blanks ("." and ".." above all), none of
+// \ / : < > " | ? * or a control character, and no device name (CON, PRN,
+// AUX, NUL, COM1..COM9, LPT1..LPT9, with any extension or letter case).
+bool IsPlainFileName(const std::string& name);
+
 }  // namespace oup

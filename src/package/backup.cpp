@@ -23,6 +23,7 @@
 #include <optional>
 
 #include "common/Errors.h"
+#include "common/Paths.h"
 #include "package/PackageReader.h"
 
 namespace oup {
@@ -30,11 +31,10 @@ namespace oup {
 namespace {
 
 // A name part that would not name a file of its own inside the target
-// directory: empty, or only dots and spaces ("." and ".." above all, and the
-// forms Windows trims down to them).
-bool IsUnsafeName(const std::string& part) {
-    return part.find_first_not_of(". ") == std::string::npos;
-}
+// directory: empty, only dots and spaces ("." and ".." above all, and the
+// forms Windows trims down to them), a device (NUL, COM1, which a write
+// would reach instead of a file, or wait on), or characters no file name has.
+bool IsUnsafeName(const std::string& part) { return !IsPlainFileName(part); }
 
 // The output path of an entry, or false when the entry's name would put the
 // file anywhere but inside destDir (destDir ends with a backslash or is empty).

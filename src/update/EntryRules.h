@@ -4,13 +4,9 @@
 #pragma once
 #include <string>
 
-namespace oup {
+#include "common/Paths.h"  // IsPlainFileName
 
-// A name that stays a file of its own inside the directory it is appended
-// to: not empty, not only dots and blanks ("." and ".." above all), none of
-// \ / : < > " | ? * or a control character, and no device name (CON, PRN,
-// AUX, NUL, COM1..COM9, LPT1..LPT9, with any extension or letter case).
-bool IsPlainFileName(const std::string& name);
+namespace oup {
 
 // Whether a target directory, macros expanded, names one absolute place:
 // "X:\..." or "\\server\share\...". The run drops one trailing backslash and

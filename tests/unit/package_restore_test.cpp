@@ -505,6 +505,9 @@ TEST_F(RestoreTest, NamesThatLeaveTheTargetAreNotWrittenAndEndWithCodeSix) {
         {"evil/..", false},      {"x:", false},          {"d:\\. .", false},
         {"x:\\..\\evil.txt", true}, {"x:\\a\\..\\..\\evil.txt", true}, {"x:\\a/../../evil.txt", true},
         {"x:\\a\\c:\\evil.txt", true}, {"x:\\dir\\", true}, {"ab", true}, {"x:\\.. \\evil.txt", true},
+        // A device, which a write would reach (or wait on) instead of a file.
+        {"d:\\pack\\NUL", false}, {"d:\\com1.txt", false}, {"d:\\a?b", false},
+        {"x:\\con\\evil.txt", true},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
