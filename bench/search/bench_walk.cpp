@@ -80,16 +80,16 @@ public:
         return total;
     }
 
-    bool ListDirectory(const std::string& dir, std::vector<TDirEntry>& entries) override {
-        entries.clear();
+    bool ListDirectory(const std::string& dir,
+                       const std::function<void(const TDirEntry&)>& onEntry) override {
         const int depth = Depth(dir);
         if (depth < 0) return false;
-        entries.push_back({".", oup::faDirectory, false});
-        entries.push_back({"..", oup::faDirectory, false});
+        onEntry({".", oup::faDirectory, false});
+        onEntry({"..", oup::faDirectory, false});
         if (depth < depth_)
             for (int i = 0; i < kFanout; ++i)
-                entries.push_back({"Folder" + std::to_string(i), oup::faDirectory, false});
-        if (Installed(dir)) entries.push_back({"Ledger.EXE", oup::faArchive, false});
+                onEntry({"Folder" + std::to_string(i), oup::faDirectory, false});
+        if (Installed(dir)) onEntry({"Ledger.EXE", oup::faArchive, false});
         return true;
     }
 
@@ -98,15 +98,13 @@ public:
         const size_t slash = pattern.rfind('\\');
         if (slash == std::string::npos) return false;
         const std::string mask = pattern.substr(slash + 1);
-        std::vector<TDirEntry> entries;
+        bool any = false, more = true;
         // This tree's own listing, not a subclass's: one round trip per search.
-        if (!TGeneratedTree::ListDirectory(pattern.substr(0, slash), entries)) return false;
-        bool any = false;
-        for (const TDirEntry& e : entries) {
-            if (!oup::MatchesMask(e.Name, mask)) continue;
+        TGeneratedTree::ListDirectory(pattern.substr(0, slash), [&](const TDirEntry& e) {
+            if (!more || !oup::MatchesMask(e.Name, mask)) return;
             any = true;
-            if (!onEntry(TSearchRec{e.Name, e.Attr, 0, 0})) break;
-        }
+            more = onEntry(TSearchRec{e.Name, e.Attr, 0, 0});
+        });
         return any;
     }
 
@@ -177,9 +175,10 @@ private:
 class TSlowShare : public TGeneratedTree {
 public:
     using TGeneratedTree::TGeneratedTree;
-    bool ListDirectory(const std::string& dir, std::vector<TDirEntry>& entries) override {
+    bool ListDirectory(const std::string& dir,
+                       const std::function<void(const TDirEntry&)>& onEntry) override {
         RoundTrip();
-        return TGeneratedTree::ListDirectory(dir, entries);
+        return TGeneratedTree::ListDirectory(dir, onEntry);
     }
     bool FindFiles(const std::string& pattern,
                    const std::function<bool(const TSearchRec&)>& onEntry) override {
@@ -215,10 +214,13 @@ class TWideTree : public TGeneratedTree {
 public:
     TWideTree() : TGeneratedTree(0) {}
 
-    bool ListDirectory(const std::string& dir, std::vector<TDirEntry>& entries) override {
-        entries.clear();
+    bool ListDirectory(const std::string& dir,
+                       const std::function<void(const TDirEntry&)>& onEntry) override {
+        TDirEntry entry;
         return Each(dir, [&](const std::string& name, uint32_t attr) {
-            entries.push_back({name, attr, false});
+            entry.Name = name;
+            entry.Attr = attr;
+            onEntry(entry);
             return true;
         });
     }

@@ -144,13 +144,13 @@ public:
         return any;
     }
 
-    bool ListDirectory(const std::string& dir, std::vector<TDirEntry>& entries) override {
-        entries.clear();
+    bool ListDirectory(const std::string& dir,
+                       const std::function<void(const TDirEntry&)>& onEntry) override {
         const std::string native = Native(dir);
         DIR* d = ::opendir(native.c_str());
         if (!d) return false;
+        TDirEntry entry;
         while (struct dirent* e = ::readdir(d)) {
-            TDirEntry entry;
             entry.Name = e->d_name;
             // The entry's type comes with it on most file systems; a link is
             // taken for what it points at, as stat sees it. The read-only
@@ -164,7 +164,7 @@ public:
                 if (::stat((native + "/" + entry.Name).c_str(), &st) != 0) continue;
                 entry.Attr = AttrFromStat(st);
             }
-            entries.push_back(std::move(entry));
+            onEntry(entry);
         }
         ::closedir(d);
         return true;

@@ -139,8 +139,8 @@ public:
 
     // The W call, as cheap as it comes: no short names to fill in, and
     // large batches per round trip on a share.
-    bool ListDirectory(const std::string& dir, std::vector<TDirEntry>& entries) override {
-        entries.clear();
+    bool ListDirectory(const std::string& dir,
+                       const std::function<void(const TDirEntry&)>& onEntry) override {
         const std::wstring wideDir = win32::Widen(dir);
         // "*.*", as the A listing had it: the same path limit applies.
         const std::wstring pattern = wideDir + L"\\*.*";
@@ -157,9 +157,10 @@ public:
             first = ::FindFirstFileW(pattern.c_str(), &data);
         TFindHandle find(first);
         if (!find) return false;
+        TDirEntry entry;
         do {
-            TDirEntry entry;
             entry.Attr = data.dwFileAttributes;
+            entry.Unrepresentable = false;
             if (!ListedNameToAnsi(data.cFileName, entry.Name)) {
                 // A directory outside the code page is walked by its short
                 // name; without one it cannot be reached by the A calls.
@@ -175,7 +176,7 @@ public:
                     entry.Unrepresentable = true;
                 }
             }
-            entries.push_back(std::move(entry));
+            onEntry(entry);
         } while (::FindNextFileW(find.Get(), &data));
         return true;
     }

@@ -147,7 +147,7 @@ TEST_F(Win32PlatformTest, ListingGivesNamesAndAttributesAndAFormThatReachesEachD
     ASSERT_TRUE(::CreateDirectoryW(packet.c_str(), nullptr));
 
     std::vector<TDirEntry> entries;
-    ASSERT_TRUE(p.ListDirectory(dir, entries));
+    ASSERT_TRUE(p.ListDirectory(dir, [&](const TDirEntry& e) { entries.push_back(e); }));
     std::map<std::string, TDirEntry> byName;
     for (const TDirEntry& e : entries) EXPECT_TRUE(byName.emplace(e.Name, e).second) << e.Name;
     ASSERT_EQ(6u, byName.size());
@@ -164,7 +164,7 @@ TEST_F(Win32PlatformTest, ListingGivesNamesAndAttributesAndAFormThatReachesEachD
         EXPECT_TRUE(e.Unrepresentable || p.DirectoryExists(Path(name))) << name;
     }
     ::RemoveDirectoryW(packet.c_str());
-    EXPECT_FALSE(p.ListDirectory(Path("Missing"), entries));
+    EXPECT_FALSE(p.ListDirectory(Path("Missing"), [&](const TDirEntry& e) { entries.push_back(e); }));
 }
 
 TEST_F(Win32PlatformTest, WildcardsMatchAsThePortableMatcherDoes) {
