@@ -11,6 +11,7 @@
 #include "platform/Platform.h"
 #include "platform/win32/AnsiNames.h"
 #include "platform/win32/Handle.h"
+#include "platform/win32/Listing.h"
 #include "platform/win32/WinApi.h"
 
 namespace oup {
@@ -145,17 +146,7 @@ public:
         // "*.*", as the A listing had it: the same path limit applies.
         const std::wstring pattern = wideDir + L"\\*.*";
         WIN32_FIND_DATAW data;
-        HANDLE first = INVALID_HANDLE_VALUE;
-        if (!plainListing_.load(std::memory_order_relaxed)) {
-            first = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
-                                       FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-            // Before Windows 7 neither the level nor the flag is known.
-            if (first == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_INVALID_PARAMETER)
-                plainListing_.store(true, std::memory_order_relaxed);
-        }
-        if (first == INVALID_HANDLE_VALUE && plainListing_.load(std::memory_order_relaxed))
-            first = ::FindFirstFileW(pattern.c_str(), &data);
-        TFindHandle find(first);
+        const TFindHandle find = win32::OpenListing(pattern, data, plainListing_);
         if (!find) return false;
         TDirEntry entry;
         do {
@@ -358,7 +349,7 @@ public:
     }
 
 private:
-    std::atomic<bool> plainListing_{false};  // FindFirstFileExW refused its level or flag
+    std::atomic<bool> plainListing_{false};  // a system that knows only FindFirstFileW
     // The form of a path from a W call that the A calls reach.
     static std::string Usable(const std::wstring& path) {
         std::string usable = win32::UsableAnsiPath(path);
