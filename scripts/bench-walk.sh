@@ -5,7 +5,9 @@
 #            (a network share): the plain walk one directory at a time
 #            against this search with 8 listings in flight; about 30 s
 #   memory   1,111,111 directories generated in memory: the peak heap of each
-#            walk, and the plain walk's structures in 32-bit sizes; about 30 s
+#            walk, and the plain walk's structures in 32-bit sizes; about 30 s;
+#            then 8 directories of 200,000 files each: the peak heap of each
+#            walk and what this search still holds after them; about 2 s
 #   scripts/bench-walk.sh [latency|memory|both] [--latency-depth D] [--memory-depth D]
 # OUP_BENCH_BUILD overrides the build directory (default build/release).
 set -euo pipefail

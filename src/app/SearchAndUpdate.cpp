@@ -56,6 +56,9 @@ void TUpdate::StartKnappClick() {
         // Page 2 is back: the caption and the last path went with the search.
         c.bane->SetVisible(false);
         c.filelabel1->SetVisible(false);
+        // The buttons held back while it drained (see ShowPage).
+        if (Page == 1) c.NesteKnapp->SetEnabled(true);
+        if (Page == 2) c.StartKnapp->SetEnabled(true);
         Log("Search cancelled");
         return;
     }

@@ -80,7 +80,9 @@ void TUpdate::ShowPage() {
             c.driveliste->SetVisible(false);
             c.Memo1->SetVisible(!Trim(c.Memo1->Caption()).empty());
             c.ForrigeKnapp->SetEnabled(false);
-            c.NesteKnapp->SetEnabled(true);
+            // A cancelled search that still waits for a listing would drop
+            // the click (see NesteKnappClick): enabled once it has let go.
+            c.NesteKnapp->SetEnabled(busy_ != TBusyKind::Searching);
             break;
         case 2:
             c.NesteKnapp->SetEnabled(false);
@@ -90,6 +92,9 @@ void TUpdate::ShowPage() {
             c.Animate1->SetVisible(false);
             c.advpanel2->SetCaption(ExpandPlaceholders(Text(ltPage2)));
             c.StartKnapp->SetVisible(true);
+            // After a cancel the search may still wait for a listing (a share
+            // that hangs): no new one until it has let go.
+            c.StartKnapp->SetEnabled(busy_ != TBusyKind::Searching);
             c.driveliste->SetVisible(true);
             c.Memo1->SetVisible(false);
             c.ForrigeKnapp->SetEnabled(true);

@@ -4,17 +4,6 @@
 
 namespace oup {
 
-bool TPlatform::ListDirectory(const std::string& dir, std::vector<TDirEntry>& entries) {
-    entries.clear();
-    // "*.*" matches "." in every directory but a root: an empty root lists
-    // nothing, which is no failure.
-    FindFiles(dir + "\\*.*", [&](const TSearchRec& r) {
-        entries.push_back({r.Name, r.Attr, false});
-        return true;
-    });
-    return !entries.empty() || DirectoryExists(dir);
-}
-
 std::string TPlatform::SiblingPath(const std::string& path, const std::string& ext) {
     return ChangeFileExt(path, ext);
 }

@@ -108,12 +108,16 @@ public:
                            const std::function<bool(const TSearchRec&)>& onEntry) = 0;
 
     // Every entry of a directory ("." and ".." where the platform lists
-    // them), into entries; false when the directory cannot be listed. Names
-    // and attributes only, so it can skip what FindFiles must fill in.
-    virtual bool ListDirectory(const std::string& dir, std::vector<TDirEntry>& entries);
+    // them), handed to onEntry as it is read, so that a directory of a
+    // million files costs no list of them; false when the directory cannot
+    // be listed (then onEntry was not called). Names and attributes only, so
+    // it can skip what FindFiles must fill in.
+    virtual bool ListDirectory(const std::string& dir,
+                               const std::function<void(const TDirEntry&)>& onEntry) = 0;
 
-    // FindFiles and ListDirectory may be called from several threads at
-    // once (the search lists directories on a pool); nothing else may.
+    // FindFiles, ListDirectory and AnsiUpperCase may be called from several
+    // threads at once (the search lists directories and matches names on a
+    // pool); nothing else may.
 
     // Opens a file; raises EFOpenError ("Cannot open file "%s". %s") on failure.
     virtual std::unique_ptr<TFileStream> OpenFile(const std::string& path, TOpenMode mode) = 0;

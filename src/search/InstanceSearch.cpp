@@ -26,6 +26,9 @@ constexpr int kAheadPerWorker = 8;
 constexpr int kSpins = 64;
 // The path display at about 30 pictures a second.
 constexpr auto kDisplayInterval = 33ms;
+// Subdirectories a place of the window keeps room for between listings; a
+// place that needed more gives its room back once it has been taken.
+constexpr size_t kKeptSubdirs = 256;
 
 // "." and "..", also with blanks or control characters around them.
 bool IsDotEntry(const std::string& name) {
@@ -97,7 +100,8 @@ struct TJob {
     uint8_t What = 0;
     std::atomic<bool> Done{false};
     bool Instance = false;
-    // After the listing: the subdirectories to walk, in the listing's order.
+    // After the listing: the subdirectories to walk, in the listing's order
+    // (no files: a wide directory costs no more than a narrow one here).
     std::vector<TDirEntry> Subdirs;
     std::exception_ptr Error;
 };
@@ -321,6 +325,7 @@ private:
             Enqueue(next_, parent, e.Name, what);
         }
         latest_.swap(job.Path);
+        if (job.Subdirs.capacity() > kKeptSubdirs) std::vector<TDirEntry>().swap(job.Subdirs);
     }
 
     // Shows path when the display is due; whether it did.
@@ -341,21 +346,19 @@ private:
             job.Instance = wantAnswer && s_.IsInstanceDir(job.Path);
             return;
         }
-        const bool listed = p_.ListDirectory(job.Path, job.Subdirs);
+        // Only what the walk needs is kept as the entries arrive: the
+        // visible subdirectories and whether the program's name was seen.
         bool named = false;
-        size_t keep = 0;
-        for (size_t i = 0; listed && i < job.Subdirs.size(); ++i) {
-            TDirEntry& e = job.Subdirs[i];
-            if (e.Attr & (faHidden | faSysFile)) continue;
+        const bool listed = p_.ListDirectory(job.Path, [&](const TDirEntry& e) {
+            if (e.Attr & (faHidden | faSysFile)) return;
             if (wantAnswer && s_.listingAnswers_ && !named && !e.Unrepresentable &&
                 e.Name.size() == s_.programFileKey_.size() &&
                 p_.AnsiUpperCase(e.Name) == s_.programFileKey_)
                 named = true;
-            if (!(e.Attr & faDirectory) || IsDotEntry(e.Name)) continue;
-            if (keep != i) job.Subdirs[keep] = std::move(e);
-            ++keep;
-        }
-        job.Subdirs.resize(keep);
+            if (!(e.Attr & faDirectory) || IsDotEntry(e.Name)) return;
+            job.Subdirs.push_back(e);
+        });
+        if (!listed) job.Subdirs.clear();
         if (!wantAnswer) return;
         // A name in the listing is confirmed by the presence search: the
         // work directory never counts, and near the path limit a listing

@@ -281,9 +281,10 @@ int TFakeMachine::CallsInProgress() const {
     return callsNow_;
 }
 
-bool TFakeMachine::ListDirectory(const std::string& dir, std::vector<TDirEntry>& entries) {
+bool TFakeMachine::ListDirectory(const std::string& dir,
+                                 const std::function<void(const TDirEntry&)>& onEntry) {
     TCallCount call(holdMutex_, callsNow_);
-    entries.clear();
+    std::vector<TDirEntry> entries;
     const std::string dirKey = Key(dir);
     {
         std::unique_lock<std::mutex> lock(holdMutex_);
@@ -293,7 +294,7 @@ bool TFakeMachine::ListDirectory(const std::string& dir, std::vector<TDirEntry>&
             --heldNow_;
         }
     }
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     Listings.push_back(dir);
     auto node = nodes_.find(dirKey);
     if (TooLong(dir + "\\*.*") || node == nodes_.end() || !(node->second.Attr & faDirectory))
@@ -309,6 +310,9 @@ bool TFakeMachine::ListDirectory(const std::string& dir, std::vector<TDirEntry>&
         if (n.NoAnsiName) entry.Name = std::string(entry.Name.size(), '?');
         entries.push_back(std::move(entry));
     }
+    // Handed over unlocked, as FindFiles does: the receiver may call back.
+    lock.unlock();
+    for (const TDirEntry& entry : entries) onEntry(entry);
     return true;
 }
 

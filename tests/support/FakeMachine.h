@@ -100,7 +100,8 @@ public:
     // --- TPlatform ---
     bool FindFiles(const std::string& pattern,
                    const std::function<bool(const TSearchRec&)>& onEntry) override;
-    bool ListDirectory(const std::string& dir, std::vector<TDirEntry>& entries) override;
+    bool ListDirectory(const std::string& dir,
+                       const std::function<void(const TDirEntry&)>& onEntry) override;
     std::unique_ptr<TFileStream> OpenFile(const std::string& path, TOpenMode mode) override;
     uint32_t GetAttributes(const std::string& path) override;
     bool CreateDir(const std::string& path) override;
@@ -169,7 +170,7 @@ private:
     std::map<std::string, std::string> shortNames_, longNames_;  // by Key of the other
     int openFiles_ = 0;
 
-    // FindFiles, ListDirectory and GetAttributes run on the search's pool
+    // FindFiles, ListDirectory and AnsiUpperCase run on the search's pool
     // too; building and inspecting the machine happen while no search runs.
     mutable std::mutex mutex_;
     mutable std::mutex holdMutex_;

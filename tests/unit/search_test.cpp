@@ -301,10 +301,12 @@ TEST_F(SearchPage, CancelWithAListingInFlightShowsPageTwoAtOnceAndAFreshSearchSt
             return;
         }
         // Page 2 is back while the listing still hangs, and the window is
-        // served meanwhile; the search lets go once the listing is done.
+        // served meanwhile, with a Start that cannot be pressed yet; the
+        // search lets go once the listing is done.
         ++heldAfterCancel;
         EXPECT_EQ(2, u.Page);
         EXPECT_TRUE(w.StartKnapp.Visible() && u.Searching());
+        EXPECT_FALSE(w.StartKnapp.Enabled());
         w.Machine.ReleaseListings();
     };
     u.StartKnappClick();
@@ -314,6 +316,7 @@ TEST_F(SearchPage, CancelWithAListingInFlightShowsPageTwoAtOnceAndAFreshSearchSt
     EXPECT_EQ(listedAtCancel, w.Liste.Count());  // nothing found after the cancel
     EXPECT_EQ(2, u.Page);
     EXPECT_TRUE(w.StartKnapp.Visible() && w.driveliste.Visible());
+    EXPECT_TRUE(w.StartKnapp.Enabled());
     EXPECT_FALSE(w.AvbrytKnapp.Visible());
     EXPECT_FALSE(w.bane.Visible() || w.filelabel1.Visible());  // no path of a search that ended
     EXPECT_EQ(TCursorKind::crDefault, w.Services.Cursor);
@@ -323,6 +326,26 @@ TEST_F(SearchPage, CancelWithAListingInFlightShowsPageTwoAtOnceAndAFreshSearchSt
     u.StartKnappClick();
     EXPECT_EQ(64, w.Liste.Count());
     EXPECT_EQ(3, u.Page);
+}
+
+TEST_F(SearchPage, BackToPageOneWhileACancelledSearchDrainsHoldsNextUntilItReturns) {
+    Forest(w.Machine);
+    w.Machine.HoldListings("C:\\h\\h");
+    TUpdate& u = Ready();
+    bool cancelled = false, nextWhileDraining = true;
+    w.Services.OnPump = [&] {
+        if (w.Machine.ListingsHeld() == 0 || cancelled) return;
+        cancelled = true;
+        u.AvbrytKnappClick();
+        u.ForrigeKnappClick();
+        nextWhileDraining = w.NesteKnapp.Enabled();
+        w.Machine.ReleaseListings();
+    };
+    u.StartKnappClick();
+    ASSERT_TRUE(cancelled);
+    EXPECT_FALSE(nextWhileDraining);
+    EXPECT_EQ(1, u.Page);
+    EXPECT_TRUE(w.NesteKnapp.Enabled());
 }
 
 TEST_F(SearchPage, CancelThenEnterInsideThePumpStartsNoSecondSearchAndNoUpdate) {

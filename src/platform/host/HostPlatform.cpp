@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <memory>
 
 #include "common/DateTime.h"
 #include "common/Errors.h"
@@ -65,6 +66,10 @@ uint32_t ErrorCodeOf(int error) {
             return 31;  // a device attached to the system is not functioning
     }
 }
+
+// An open directory stream, closed however its reader is left.
+using TDir = std::unique_ptr<DIR, int (*)(DIR*)>;
+TDir OpenDir(const std::string& path) { return TDir(::opendir(path.c_str()), ::closedir); }
 
 uint32_t AttrFromStat(const struct stat& st) {
     uint32_t a = S_ISDIR(st.st_mode) ? faDirectory : faArchive;
@@ -124,10 +129,10 @@ public:
         const std::string dir = p == std::string::npos ? "." : (p == 0 ? "/" : native.substr(0, p));
         const std::string mask = p == std::string::npos ? native : native.substr(p + 1);
         if (mask.empty()) return false;
-        DIR* d = ::opendir(dir.c_str());
+        const TDir d = OpenDir(dir);
         if (!d) return false;
         bool any = false;
-        while (struct dirent* e = ::readdir(d)) {
+        while (struct dirent* e = ::readdir(d.get())) {
             const std::string name = e->d_name;
             if (!MatchesMask(name, mask)) continue;
             struct stat st;
@@ -140,17 +145,16 @@ public:
             any = true;
             if (!onEntry(r)) break;
         }
-        ::closedir(d);
         return any;
     }
 
-    bool ListDirectory(const std::string& dir, std::vector<TDirEntry>& entries) override {
-        entries.clear();
+    bool ListDirectory(const std::string& dir,
+                       const std::function<void(const TDirEntry&)>& onEntry) override {
         const std::string native = Native(dir);
-        DIR* d = ::opendir(native.c_str());
+        const TDir d = OpenDir(native);
         if (!d) return false;
-        while (struct dirent* e = ::readdir(d)) {
-            TDirEntry entry;
+        TDirEntry entry;
+        while (struct dirent* e = ::readdir(d.get())) {
             entry.Name = e->d_name;
             // The entry's type comes with it on most file systems; a link is
             // taken for what it points at, as stat sees it. The read-only
@@ -164,9 +168,8 @@ public:
                 if (::stat((native + "/" + entry.Name).c_str(), &st) != 0) continue;
                 entry.Attr = AttrFromStat(st);
             }
-            entries.push_back(std::move(entry));
+            onEntry(entry);
         }
-        ::closedir(d);
         return true;
     }
 

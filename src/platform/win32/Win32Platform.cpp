@@ -12,6 +12,7 @@
 #include "platform/Platform.h"
 #include "platform/win32/AnsiNames.h"
 #include "platform/win32/Handle.h"
+#include "platform/win32/Listing.h"
 #include "platform/win32/WinApi.h"
 
 #include <sddl.h>
@@ -161,27 +162,18 @@ public:
 
     // The W call, as cheap as it comes: no short names to fill in, and
     // large batches per round trip on a share.
-    bool ListDirectory(const std::string& dir, std::vector<TDirEntry>& entries) override {
-        entries.clear();
+    bool ListDirectory(const std::string& dir,
+                       const std::function<void(const TDirEntry&)>& onEntry) override {
         const std::wstring wideDir = win32::Widen(dir);
         // "*.*", as the A listing had it: the same path limit applies.
         const std::wstring pattern = wideDir + L"\\*.*";
         WIN32_FIND_DATAW data;
-        HANDLE first = INVALID_HANDLE_VALUE;
-        if (!plainListing_.load(std::memory_order_relaxed)) {
-            first = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data,
-                                       FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-            // Before Windows 7 neither the level nor the flag is known.
-            if (first == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_INVALID_PARAMETER)
-                plainListing_.store(true, std::memory_order_relaxed);
-        }
-        if (first == INVALID_HANDLE_VALUE && plainListing_.load(std::memory_order_relaxed))
-            first = ::FindFirstFileW(pattern.c_str(), &data);
-        TFindHandle find(first);
+        const TFindHandle find = win32::OpenListing(pattern, data, plainListing_);
         if (!find) return false;
+        TDirEntry entry;
         do {
-            TDirEntry entry;
             entry.Attr = data.dwFileAttributes;
+            entry.Unrepresentable = false;
             if (!ListedNameToAnsi(data.cFileName, entry.Name)) {
                 // A directory outside the code page is walked by its short
                 // name; without one it cannot be reached by the A calls.
@@ -197,7 +189,7 @@ public:
                     entry.Unrepresentable = true;
                 }
             }
-            entries.push_back(std::move(entry));
+            onEntry(entry);
         } while (::FindNextFileW(find.Get(), &data));
         return true;
     }
@@ -396,7 +388,7 @@ public:
     }
 
 private:
-    std::atomic<bool> plainListing_{false};  // FindFirstFileExW refused its level or flag
+    std::atomic<bool> plainListing_{false};  // a system that knows only FindFirstFileW
     // The form of a path from a W call that the A calls reach.
     static std::string Usable(const std::wstring& path) {
         std::string usable = win32::UsableAnsiPath(path);

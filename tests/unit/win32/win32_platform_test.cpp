@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <set>
@@ -15,6 +16,7 @@
 #include "platform/Platform.h"
 #include "platform/win32/AnsiNames.h"
 #include "platform/win32/Handle.h"
+#include "platform/win32/Listing.h"
 #include "platform/win32/WinApi.h"
 
 #include <aclapi.h>
@@ -152,7 +154,7 @@ TEST_F(Win32PlatformTest, ListingGivesNamesAndAttributesAndAFormThatReachesEachD
     ASSERT_TRUE(::CreateDirectoryW(packet.c_str(), nullptr));
 
     std::vector<TDirEntry> entries;
-    ASSERT_TRUE(p.ListDirectory(dir, entries));
+    ASSERT_TRUE(p.ListDirectory(dir, [&](const TDirEntry& e) { entries.push_back(e); }));
     std::map<std::string, TDirEntry> byName;
     for (const TDirEntry& e : entries) EXPECT_TRUE(byName.emplace(e.Name, e).second) << e.Name;
     ASSERT_EQ(6u, byName.size());
@@ -169,7 +171,47 @@ TEST_F(Win32PlatformTest, ListingGivesNamesAndAttributesAndAFormThatReachesEachD
         EXPECT_TRUE(e.Unrepresentable || p.DirectoryExists(Path(name))) << name;
     }
     ::RemoveDirectoryW(packet.c_str());
-    EXPECT_FALSE(p.ListDirectory(Path("Missing"), entries));
+    EXPECT_FALSE(
+        p.ListDirectory(Path("Missing"), [&](const TDirEntry& e) { entries.push_back(e); }));
+}
+
+// FindFirstFileExW as a system or a redirector that refuses it answers.
+DWORD gRefusal = 0;
+int gExCalls = 0;
+HANDLE WINAPI RefusingFindEx(LPCWSTR, FINDEX_INFO_LEVELS, LPVOID, FINDEX_SEARCH_OPS, LPVOID,
+                             DWORD) {
+    ++gExCalls;
+    ::SetLastError(gRefusal);
+    return INVALID_HANDLE_VALUE;
+}
+
+TEST_F(Win32PlatformTest, ARefusedListingIsTriedPlainAndOnlyAnUnknownLevelMakesThatLasting) {
+    Put("a.txt", "1");
+    const std::wstring here = win32::Widen(dir) + L"\\*.*";
+    const std::wstring missing = win32::Widen(Path("Missing")) + L"\\*.*";
+    const struct {
+        DWORD refusal;
+        const std::wstring& pattern;
+        bool opens, plainAfter;
+    } cases[] = {
+        {ERROR_INVALID_PARAMETER, here, true, true},       // Windows before 7
+        {ERROR_NOT_SUPPORTED, here, true, false},          // a redirector refusing the level
+        {ERROR_INVALID_PARAMETER, missing, false, false},  // the plain call fails too
+        {ERROR_ACCESS_DENIED, here, false, false},         // the plain call would say the same
+        {ERROR_PATH_NOT_FOUND, here, false, false},
+    };
+    WIN32_FIND_DATAW data;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.refusal);
+        std::atomic<bool> plain{false};
+        gRefusal = c.refusal;
+        EXPECT_EQ(c.opens, win32::OpenListing(c.pattern, data, plain, RefusingFindEx).IsValid());
+        EXPECT_EQ(c.plainAfter, plain.load());
+    }
+    std::atomic<bool> plain{true};
+    gExCalls = 0;
+    EXPECT_TRUE(win32::OpenListing(here, data, plain, RefusingFindEx).IsValid());
+    EXPECT_EQ(0, gExCalls);
 }
 
 // Wine keeps a directory's rights as Unix mode bits, so only who is let in

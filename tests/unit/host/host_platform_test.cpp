@@ -1,0 +1,43 @@
+// The POSIX platform against real files: a listing left by an exception
+// closes its directory.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "platform/Platform.h"
+
+namespace oup {
+namespace {
+
+namespace fs = std::filesystem;
+
+size_t OpenDescriptors() {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
+
+TEST(HostPlatform, AListingThatThrowsClosesItsDirectory) {
+    const fs::path dir = fs::temp_directory_path() / ("oup-host-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::ofstream(dir / "a.txt") << "1";
+    TPlatform& p = SystemPlatform();
+    const size_t before = OpenDescriptors();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_THROW(
+            p.FindFiles(dir.string() + "/*",
+                        [](const TSearchRec&) -> bool { throw std::runtime_error("stop"); }),
+            std::runtime_error);
+        EXPECT_THROW(p.ListDirectory(dir.string(),
+                                     [](const TDirEntry&) { throw std::runtime_error("stop"); }),
+                     std::runtime_error);
+    }
+    EXPECT_EQ(before, OpenDescriptors());
+    fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace oup
