@@ -389,9 +389,10 @@ TEST_F(WizardForm, MemoShowsLineBreaksAndKeepsItsTextAsSet) {
     memo.SetCaption("one\ntwo");
     EXPECT_EQ(memo.Caption(), "one\ntwo");
     EXPECT_EQ(WindowText(window), "one\r\ntwo");
-    memo.AppendLine("three");
-    EXPECT_EQ(memo.Caption(), "one\ntwo\r\nthree");
-    EXPECT_EQ(::SendMessageA(window, EM_GETLINECOUNT, 0, 0), 3);
+    memo.AppendLine("three\nfour");
+    EXPECT_EQ(memo.Caption(), "one\ntwo\r\nthree\nfour");
+    EXPECT_EQ(WindowText(window), "one\r\ntwo\r\nthree\r\nfour");
+    EXPECT_EQ(::SendMessageA(window, EM_GETLINECOUNT, 0, 0), 4);
 
     // A scroll bar only when the text is longer than the memo.
     EXPECT_FALSE(::GetWindowLongA(window, GWL_STYLE) & WS_VSCROLL);
@@ -401,6 +402,14 @@ TEST_F(WizardForm, MemoShowsLineBreaksAndKeepsItsTextAsSet) {
     EXPECT_TRUE(::GetWindowLongA(window, GWL_STYLE) & WS_VSCROLL);
     memo.SetCaption("short");
     EXPECT_FALSE(::GetWindowLongA(window, GWL_STYLE) & WS_VSCROLL);
+    // Lines added one by one to the hidden memo bring it too, and the memo
+    // shows them from the top.
+    memo.SetVisible(false);
+    for (int i = 0; i < 40; ++i) memo.AppendLine("Would install C:\\x" + std::to_string(i));
+    EXPECT_TRUE(::GetWindowLongA(window, GWL_STYLE) & WS_VSCROLL);
+    EXPECT_EQ(::SendMessageA(window, EM_GETLINECOUNT, 0, 0), 41);
+    memo.SetVisible(true);
+    EXPECT_EQ(::SendMessageA(window, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
 }
 
 TEST_F(WizardForm, ButtonsMoveAndTakeCaptionsIn96DpiUnits) {
