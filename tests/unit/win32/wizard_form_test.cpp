@@ -589,6 +589,19 @@ TEST_F(WizardForm, CloseDuringStartUpEndsItWithoutAWindowOrAWorkDir) {
         EXPECT_EQ(path.find("oupdate-"), std::string::npos) << path;
 }
 
+TEST_F(WizardForm, TheEndOfTheSessionTakesTheWorkDirectoryAway) {
+    WritePackage("C:\\pkg\\ledger.oup", "notes");
+    dialogAnswer = "C:\\pkg\\ledger.oup";
+    Make();
+    ASSERT_TRUE(form->Show());
+    const std::string work = form->Update().WorkDir;
+    ASSERT_TRUE(machine.Exists(work + "ledger.ex_"));
+    // Asked first, then told: the process ends after this, with no close.
+    EXPECT_TRUE(::SendMessageA(form->Handle(), WM_QUERYENDSESSION, 0, 0));
+    ::SendMessageA(form->Handle(), WM_ENDSESSION, TRUE, 0);
+    EXPECT_FALSE(machine.Exists(work));
+}
+
 TEST_F(WizardForm, StartUpShowsPageOneWithTheNotes) {
     WritePackage("C:\\pkg\\ledger.oup", "What is new in 3.2.0");
     dialogAnswer = "C:\\pkg\\ledger.oup";
