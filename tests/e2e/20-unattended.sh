@@ -8,7 +8,8 @@
 #    with /NORESTARTREPLACE: exit 1, its failure line, its old content
 #    intact, nothing staged for a restart, the rest installed (without the
 #    option the file waits for a restart: 25-restart-replace.sh);
-#  - no installation under the /DIR roots: exit 3; no package: exit 2;
+#  - no installation under the /DIR roots: exit 3, a root that is not there
+#    named in the log; no package: exit 2;
 #  - a script whose second entry has an invalid date: exit 2, the date in the
 #    log, no installation touched; a SourceName that climbs out of the work
 #    directory: nothing of what it names is installed (exit 1); a cut
@@ -137,11 +138,12 @@ else
     fail "$name: holdfile.exe did not open the file"
 fi
 
-# --- nothing to find, and nothing to install from ---
+# --- nothing to find (a root that is not there is named), nothing to install from ---
 name=none
-updater $name "$win\\oupdate.exe" /S "$win\\abacus.oup" "/DIR=M:\\Docs"
+updater $name "$win\\oupdate.exe" /S "$win\\abacus.oup" "/DIR=M:\\Docs;M:\\Nowhere"
 expect "$name: exit status $status, want 3" test "$status" = 3
-expect_log "No installation found"
+expect_log "No installation found" '/DIR root is not an existing directory: M:\Nowhere'
+expect "$name: an existing root is not named" log_lacks "$log" '/DIR root is not an existing directory: M:\Docs'
 name=nopackage
 updater $name "$win\\oupdate.exe" /S
 expect "$name: exit status $status, want 2" test "$status" = 2

@@ -147,6 +147,23 @@ TEST_F(Unattended, ExitStatusTellsWhatHappened) {
     EXPECT_EQ("earlier runs\r\n", w.Machine.Content("C:\\stuck.log"));
 }
 
+TEST_F(Unattended, ADirRootThatIsNoDirectoryIsNamedInTheLog) {
+    WritePackage(w.Machine, kPackage, Ledger());
+    // The \" of /DIR="D:\Apps\" took the rest of the command line into it.
+    EXPECT_EQ(ecNoInstallation,
+              Run({"/S", kPackage, "/LOG=C:\\update.log", "/DIR=D:\\Apps\" /LOG=x.log;E:"}));
+    EXPECT_TRUE(Logged("/DIR root is not an existing directory: D:\\Apps\" /LOG=x.log"));
+    EXPECT_TRUE(Logged("/DIR root is not an existing directory: E:"));
+    EXPECT_TRUE(Logged("No installation found"));
+    // Roots that are there are searched without a word.
+    const size_t lines = LogLines().size();
+    EXPECT_EQ(ecSuccess, Run({"/S", kPackage, "/LOG=C:\\update.log", "/DIR=D:\\;C:\\Apps"}));
+    const TNames all = LogLines();
+    EXPECT_TRUE(std::none_of(all.begin() + lines, all.end(), [](const std::string& l) {
+        return l.find("not an existing directory") != std::string::npos;
+    }));
+}
+
 TEST_F(Unattended, AUsageErrorIsOneLogLineAndStatusTwo) {
     WritePackage(w.Machine, kPackage, Ledger());
     EXPECT_EQ(ecNoPackage, Run({kPackage, "/S", "/FOO", "/LOG=C:\\update.log"}));
