@@ -67,12 +67,12 @@ int TUpdate::RunUnattended() {
     } catch (const std::exception& e) {
         // What the general error display would show. Before the update it
         // means a package the wizard cannot use (a language file too short
-        // for its pages); a run that broke off counts as failed.
+        // for its pages). Once the update (or its preview) has run, it is a
+        // failure even where the run had ended well (a completion text
+        // missing after every file went in): a deployment tool must never
+        // take an error for a success, and 2 would tell it nothing was done.
         ShowError(e.what());
-        if (!updateRan)
-            exitCode_ = ecNoPackage;
-        else if (exitCode_ == ecClosedEarly)
-            exitCode_ = ecFailures;
+        exitCode_ = updateRan ? ecFailures : ecNoPackage;
     }
     return exitCode_;
 }

@@ -10,6 +10,8 @@
 #    option the file waits for a restart: 25-restart-replace.sh);
 #  - no installation under the /DIR roots: exit 3, a root that is not there
 #    named in the log; no package: exit 2;
+#  - a language file without the completion text: every file installed,
+#    exit 1 (not 0) and the error in the log;
 #  - a script whose second entry has an invalid date: exit 2, the date in the
 #    log, no installation touched; a SourceName that climbs out of the work
 #    directory: nothing of what it names is installed (exit 1); a cut
@@ -169,6 +171,20 @@ updater $name "$win\\oupdate.exe" /S "$win\\baddate.oup"
 expect "$name: exit status $status, want 2" test "$status" = 2
 expect_log "Error: '31.02.2004 08:09:10' is not a valid date and time"
 expect "$name: no installation file changed" test "$before" = "$(installations_state)"
+
+# --- a language file without the completion text (26): every file goes in,
+# and the error after it is no success ---
+make_installations
+short=$work/shortlanguage
+mkdir -p "$short"
+cp "$src"/* "$short/"
+head -n 26 "$src/english.ln_" >"$short/english.ln_"
+stored_package "$cdir/shortlanguage.oup" "$short"/*
+name=shortlanguage
+updater $name "$win\\oupdate.exe" /S "$win\\shortlanguage.oup"
+expect "$name: exit status $status, want 1" test "$status" = 1
+installed_everywhere $name
+expect_log "Error: List index out of bounds (26)"
 
 # check_package NAME PACKAGE FINDING: oupack.exe check under Wine fails on
 # the package with the finding as its first line.

@@ -147,6 +147,34 @@ TEST_F(Unattended, ExitStatusTellsWhatHappened) {
     EXPECT_EQ("earlier runs\r\n", w.Machine.Content("C:\\stuck.log"));
 }
 
+TEST_F(Unattended, AnErrorAfterTheSearchOrTheUpdateIsNeverASuccess) {
+    // Language files that end before the text a step asks for: text 21
+    // after the search, before anything is installed; text 26 once every
+    // file is in (or waits for a restart), where the run had ended well.
+    struct {
+        size_t texts;
+        bool held;
+        int status;
+        const char* exe;  // what D:\Ledger\ledger.exe holds afterwards
+    } cases[] = {
+        {21, false, ecNoPackage, "old ledger"},
+        {26, false, ecFailures, "new ledger"},
+        {26, true, ecFailures, "old ledger"},  // else 3010
+    };
+    for (const auto& c : cases) {
+        w.Machine.AddFile("D:\\Ledger\\ledger.exe", "old ledger");
+        if (c.held) w.Machine.Lock("D:\\Ledger\\ledger.exe");
+        TTestPackage p = Ledger();
+        p.Language.resize(c.texts);
+        WritePackage(w.Machine, kPackage, p);
+        EXPECT_EQ(c.status, Run({"/S", kPackage, "/LOG=C:\\update.log"})) << c.texts;
+        EXPECT_EQ("Error: List index out of bounds (" + std::to_string(c.texts) + ")",
+                  LogLines().at(LogLines().size() - 2))
+            << c.texts;  // before "Closed on page ..."
+        EXPECT_EQ(c.exe, w.Machine.Content("D:\\Ledger\\ledger.exe")) << c.texts;
+    }
+}
+
 TEST_F(Unattended, ADirRootThatIsNoDirectoryIsNamedInTheLog) {
     WritePackage(w.Machine, kPackage, Ledger());
     // The \" of /DIR="D:\Apps\" took the rest of the command line into it.
