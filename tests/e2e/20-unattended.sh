@@ -9,7 +9,8 @@
 #    intact, nothing staged for a restart, the rest installed (without the
 #    option the file waits for a restart: 25-restart-replace.sh);
 #  - no installation under the /DIR roots: exit 3, a root that is not there
-#    named in the log; no package: exit 2;
+#    named in the log; no package: exit 2; a log whose folder is missing:
+#    exit 2, the error on standard error;
 #  - a language file without the completion text: every file installed,
 #    exit 1 (not 0) and the error in the log;
 #  - a script whose second entry has an invalid date: exit 2, the date in the
@@ -150,6 +151,14 @@ name=nopackage
 updater $name "$win\\oupdate.exe" /S
 expect "$name: exit status $status, want 2" test "$status" = 2
 expect_log "Error: No update package was given."
+# A log that cannot be opened: the error on standard error, nowhere else.
+name=nolog
+status=0
+timeout 600 wine "$win\\oupdate.exe" /S "$win\\abacus.oup" '/LOG=C:\missing\folder\x.log' \
+    >"$out/unattended-$name.stdout" 2>"$out/unattended-$name.stderr" || status=$?
+expect "$name: exit status $status, want 2" test "$status" = 2
+expect "$name: the error on standard error" \
+    grep -qF 'Cannot open file "C:\missing\folder\x.log".' "$out/unattended-$name.stderr"
 
 # What the installations hold, to tell that a run touched nothing.
 installations_state() {

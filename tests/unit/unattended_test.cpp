@@ -175,6 +175,23 @@ TEST_F(Unattended, AnErrorAfterTheSearchOrTheUpdateIsNeverASuccess) {
     }
 }
 
+TEST_F(Unattended, AnErrorReachesStandardErrorWhenThereIsNoLogToTakeIt) {
+    const struct {
+        TNames args;
+        const char* error;
+    } cases[] = {
+        {{"/S", kPackage}, "The update package \"C:\\pkg\\ledger.oup\" could not be read: "},
+        {{"/S", kPackage, "/LOG=C:\\missing\\dir\\update.log"},
+         "Cannot open file \"C:\\missing\\dir\\update.log\"."},
+    };
+    w.Machine.AddFile("C:\\pkg\\ledger.oup", "this is no package");
+    for (const auto& c : cases) {
+        w.Machine.StandardError.clear();
+        EXPECT_EQ(ecNoPackage, Run(c.args));
+        EXPECT_EQ(0u, w.Machine.StandardError.find(c.error)) << w.Machine.StandardError;
+    }
+}
+
 TEST_F(Unattended, ADirRootThatIsNoDirectoryIsNamedInTheLog) {
     WritePackage(w.Machine, kPackage, Ledger());
     // The \" of /DIR="D:\Apps\" took the rest of the command line into it.
