@@ -18,9 +18,12 @@ THeadlessControls::THeadlessControls() {
 
 TWizardControls THeadlessControls::Wire() { return WireControls(*this); }
 
-TMsgResult THeadlessServices::MessageBox(const std::string& text, const std::string&, TMsgKind,
+TMsgResult THeadlessServices::MessageBox(const std::string& text, const std::string&, TMsgKind kind,
                                          TMsgButtons buttons) {
     Messages.push_back(text);
+    // An error also goes to standard error, where the starter gave us one:
+    // without /LOG, or with a log that would not open, it is the only trace.
+    if (kind == TMsgKind::Error && form_) form_->Platform.WriteStandardError(text + "\r\n");
     return buttons == TMsgButtons::OkCancel ? TMsgResult::Cancel : TMsgResult::Ok;
 }
 
@@ -67,27 +70,45 @@ int TUpdate::RunUnattended() {
     } catch (const std::exception& e) {
         // What the general error display would show. Before the update it
         // means a package the wizard cannot use (a language file too short
-        // for its pages); a run that broke off counts as failed.
+        // for its pages). Once the update (or its preview) has run, it is a
+        // failure even where the run had ended well (a completion text
+        // missing after every file went in): a deployment tool must never
+        // take an error for a success, and 2 would tell it nothing was done.
         ShowError(e.what());
-        if (!updateRan)
-            exitCode_ = ecNoPackage;
-        else if (exitCode_ == ecClosedEarly)
-            exitCode_ = ecFailures;
+        exitCode_ = updateRan ? ecFailures : ecNoPackage;
     }
     return exitCode_;
+}
+
+namespace {
+
+// "Error: <text>" at the end of the log named on the command line, when it
+// opens; the exit status and standard error tell the rest.
+void AppendErrorToLog(TPlatform& platform, const std::string& logFile, const std::string& text) {
+    if (logFile.empty()) return;
+    try {
+        TUpdateLog(platform, logFile).Line("Error: " + text);
+    } catch (const std::exception&) {
+    }
+}
+
+}  // namespace
+
+void ReportUnattendedError(TPlatform& platform, const std::string& logFile,
+                           const std::string& text) noexcept {
+    try {
+        AppendErrorToLog(platform, logFile, text);
+        platform.WriteStandardError(text + "\r\n");
+    } catch (...) {
+        // Nowhere left to say it: the exit status tells.
+    }
 }
 
 int RunUnattended(TPlatform& platform, const TCommandLine& commandLine) {
     if (!commandLine.UsageError.empty()) {
         // One line in the log, when the log itself was named right, and the
         // text on standard error for whoever started us from a console.
-        if (!commandLine.LogFile.empty()) {
-            try {
-                TUpdateLog(platform, commandLine.LogFile).Line("Error: " + commandLine.UsageError);
-            } catch (const Exception&) {
-                // The exit status still tells.
-            }
-        }
+        AppendErrorToLog(platform, commandLine.LogFile, commandLine.UsageError);
         platform.WriteStandardError(commandLine.UsageError + "\r\n" + UsageLine() + "\r\n");
         return ecNoPackage;
     }
@@ -101,9 +122,12 @@ int RunUnattended(TPlatform& platform, const TCommandLine& commandLine) {
     int code = ecNoPackage;
     try {
         code = form.RunUnattended();
-    } catch (const std::exception&) {
-        // Only the log could have said more, and it is what failed to open.
-        code = ecNoPackage;
+    } catch (...) {
+        // Past the wizard's own error display: the program's entry reports
+        // it once the form (and its log file) is gone. The work directory
+        // goes all the same.
+        services.Close();
+        throw;
     }
     // The window's closing cleans the work directory up; it runs once.
     services.Close();

@@ -29,8 +29,9 @@ public:
 };
 
 // Form services that never show anything. Message boxes are kept as text
-// (they are in the log already, through the form) and answered with OK, but
-// a question that offers Cancel is declined: nobody is there to act on it.
+// (they are in the log already, through the form; errors go to standard
+// error too) and answered with OK, but a question that offers Cancel is
+// declined: nobody is there to act on it.
 class THeadlessServices : public TFormServices {
 public:
     void ProcessMessages() override {}

@@ -50,7 +50,15 @@ void TUpdate::FillDriveList() {
     // Roots named on the command line take the place of the drives.
     const std::vector<std::string> items =
         CommandLine.Dirs.empty() ? DriveList(Platform) : UniqueRoots(Platform, CommandLine.Dirs);
-    for (const std::string& item : items) Controls.driveliste->AddItem(item, true);
+    for (const std::string& item : items) {
+        // A root that is no directory (a typo, or /DIR="D:\Apps\", whose \"
+        // the command line takes for a quote inside the value, swallowing
+        // what follows) is searched all the same and finds nothing: the
+        // log says why.
+        if (!CommandLine.Dirs.empty() && !Platform.DirectoryExists(item + "\\"))
+            Log("/DIR root is not an existing directory: " + item);
+        Controls.driveliste->AddItem(item, true);
+    }
 }
 
 void TUpdate::LoadLanguage() {

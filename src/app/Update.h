@@ -231,7 +231,13 @@ private:
 // The whole job without a window (/S): start-up, search of every drive-list
 // item (or the /DIR roots), update of every installation found, on in-memory
 // controls and with every message box answered silently. Returns the exit
-// status.
+// status. An error raised out of it is for the caller to report with
+// ReportUnattendedError, never with a message box: nobody would see one.
 int RunUnattended(TPlatform& platform, const TCommandLine& commandLine);
+
+// "Error: <text>" appended to the log named by /LOG (opened again for it,
+// when it opens) and the text on standard error. Never raises.
+void ReportUnattendedError(TPlatform& platform, const std::string& logFile,
+                           const std::string& text) noexcept;
 
 }  // namespace oup

@@ -8,7 +8,11 @@
 #    with /NORESTARTREPLACE: exit 1, its failure line, its old content
 #    intact, nothing staged for a restart, the rest installed (without the
 #    option the file waits for a restart: 25-restart-replace.sh);
-#  - no installation under the /DIR roots: exit 3; no package: exit 2;
+#  - no installation under the /DIR roots: exit 3, a root that is not there
+#    named in the log; no package: exit 2; a log whose folder is missing:
+#    exit 2, the error on standard error;
+#  - a language file without the completion text: every file installed,
+#    exit 1 (not 0) and the error in the log;
 #  - a script whose second entry has an invalid date: exit 2, the date in the
 #    log, no installation touched; a SourceName that climbs out of the work
 #    directory: nothing of what it names is installed (exit 1); a cut
@@ -137,15 +141,24 @@ else
     fail "$name: holdfile.exe did not open the file"
 fi
 
-# --- nothing to find, and nothing to install from ---
+# --- nothing to find (a root that is not there is named), nothing to install from ---
 name=none
-updater $name "$win\\oupdate.exe" /S "$win\\abacus.oup" "/DIR=M:\\Docs"
+updater $name "$win\\oupdate.exe" /S "$win\\abacus.oup" "/DIR=M:\\Docs;M:\\Nowhere"
 expect "$name: exit status $status, want 3" test "$status" = 3
-expect_log "No installation found"
+expect_log "No installation found" '/DIR root is not an existing directory: M:\Nowhere'
+expect "$name: an existing root is not named" log_lacks "$log" '/DIR root is not an existing directory: M:\Docs'
 name=nopackage
 updater $name "$win\\oupdate.exe" /S
 expect "$name: exit status $status, want 2" test "$status" = 2
 expect_log "Error: No update package was given."
+# A log that cannot be opened: the error on standard error, nowhere else.
+name=nolog
+status=0
+timeout 600 wine "$win\\oupdate.exe" /S "$win\\abacus.oup" '/LOG=C:\missing\folder\x.log' \
+    >"$out/unattended-$name.stdout" 2>"$out/unattended-$name.stderr" || status=$?
+expect "$name: exit status $status, want 2" test "$status" = 2
+expect "$name: the error on standard error" \
+    grep -qF 'Cannot open file "C:\missing\folder\x.log".' "$out/unattended-$name.stderr"
 
 # What the installations hold, to tell that a run touched nothing.
 installations_state() {
@@ -167,6 +180,20 @@ updater $name "$win\\oupdate.exe" /S "$win\\baddate.oup"
 expect "$name: exit status $status, want 2" test "$status" = 2
 expect_log "Error: '31.02.2004 08:09:10' is not a valid date and time"
 expect "$name: no installation file changed" test "$before" = "$(installations_state)"
+
+# --- a language file without the completion text (26): every file goes in,
+# and the error after it is no success ---
+make_installations
+short=$work/shortlanguage
+mkdir -p "$short"
+cp "$src"/* "$short/"
+head -n 26 "$src/english.ln_" >"$short/english.ln_"
+stored_package "$cdir/shortlanguage.oup" "$short"/*
+name=shortlanguage
+updater $name "$win\\oupdate.exe" /S "$win\\shortlanguage.oup"
+expect "$name: exit status $status, want 1" test "$status" = 1
+installed_everywhere $name
+expect_log "Error: List index out of bounds (26)"
 
 # check_package NAME PACKAGE FINDING: oupack.exe check under Wine fails on
 # the package with the finding as its first line.

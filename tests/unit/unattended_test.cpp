@@ -147,6 +147,68 @@ TEST_F(Unattended, ExitStatusTellsWhatHappened) {
     EXPECT_EQ("earlier runs\r\n", w.Machine.Content("C:\\stuck.log"));
 }
 
+TEST_F(Unattended, AnErrorAfterTheSearchOrTheUpdateIsNeverASuccess) {
+    // Language files that end before the text a step asks for: text 21
+    // after the search, before anything is installed; text 26 once every
+    // file is in (or waits for a restart), where the run had ended well.
+    struct {
+        size_t texts;
+        bool held;
+        int status;
+        const char* exe;  // what D:\Ledger\ledger.exe holds afterwards
+    } cases[] = {
+        {21, false, ecNoPackage, "old ledger"},
+        {26, false, ecFailures, "new ledger"},
+        {26, true, ecFailures, "old ledger"},  // else 3010
+    };
+    for (const auto& c : cases) {
+        w.Machine.AddFile("D:\\Ledger\\ledger.exe", "old ledger");
+        if (c.held) w.Machine.Lock("D:\\Ledger\\ledger.exe");
+        TTestPackage p = Ledger();
+        p.Language.resize(c.texts);
+        WritePackage(w.Machine, kPackage, p);
+        EXPECT_EQ(c.status, Run({"/S", kPackage, "/LOG=C:\\update.log"})) << c.texts;
+        EXPECT_EQ("Error: List index out of bounds (" + std::to_string(c.texts) + ")",
+                  LogLines().at(LogLines().size() - 2))
+            << c.texts;  // before "Closed on page ..."
+        EXPECT_EQ(c.exe, w.Machine.Content("D:\\Ledger\\ledger.exe")) << c.texts;
+    }
+}
+
+TEST_F(Unattended, AnErrorReachesStandardErrorWhenThereIsNoLogToTakeIt) {
+    const struct {
+        TNames args;
+        const char* error;
+    } cases[] = {
+        {{"/S", kPackage}, "The update package \"C:\\pkg\\ledger.oup\" could not be read: "},
+        {{"/S", kPackage, "/LOG=C:\\missing\\dir\\update.log"},
+         "Cannot open file \"C:\\missing\\dir\\update.log\"."},
+    };
+    w.Machine.AddFile("C:\\pkg\\ledger.oup", "this is no package");
+    for (const auto& c : cases) {
+        w.Machine.StandardError.clear();
+        EXPECT_EQ(ecNoPackage, Run(c.args));
+        EXPECT_EQ(0u, w.Machine.StandardError.find(c.error)) << w.Machine.StandardError;
+    }
+}
+
+TEST_F(Unattended, ADirRootThatIsNoDirectoryIsNamedInTheLog) {
+    WritePackage(w.Machine, kPackage, Ledger());
+    // The \" of /DIR="D:\Apps\" took the rest of the command line into it.
+    EXPECT_EQ(ecNoInstallation,
+              Run({"/S", kPackage, "/LOG=C:\\update.log", "/DIR=D:\\Apps\" /LOG=x.log;E:"}));
+    EXPECT_TRUE(Logged("/DIR root is not an existing directory: D:\\Apps\" /LOG=x.log"));
+    EXPECT_TRUE(Logged("/DIR root is not an existing directory: E:"));
+    EXPECT_TRUE(Logged("No installation found"));
+    // Roots that are there are searched without a word.
+    const size_t lines = LogLines().size();
+    EXPECT_EQ(ecSuccess, Run({"/S", kPackage, "/LOG=C:\\update.log", "/DIR=D:\\;C:\\Apps"}));
+    const TNames all = LogLines();
+    EXPECT_TRUE(std::none_of(all.begin() + lines, all.end(), [](const std::string& l) {
+        return l.find("not an existing directory") != std::string::npos;
+    }));
+}
+
 TEST_F(Unattended, AUsageErrorIsOneLogLineAndStatusTwo) {
     WritePackage(w.Machine, kPackage, Ledger());
     EXPECT_EQ(ecNoPackage, Run({kPackage, "/S", "/FOO", "/LOG=C:\\update.log"}));

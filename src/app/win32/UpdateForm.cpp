@@ -301,6 +301,21 @@ LRESULT TUpdateForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_CLOSE:
             RequestClose();
             return 0;
+        case WM_ENDSESSION:
+            // Logging off or shutting down: the process ends once this
+            // returns, with no close to follow, so the work directory goes
+            // now. Not under start-up's restore or the update run, which
+            // still use it (it stays then: the process ends in the middle of
+            // them). A search stops at its next look: the wizard is closed.
+            if (wParam && update_ && !showing_ && !update_->Updating()) {
+                update_->CancelRequested = true;
+                try {
+                    update_->FormClose();
+                } catch (...) {
+                    // Closing ignores its own failures.
+                }
+            }
+            return 0;
         case kFitColumnsMessage:
             controls_.driveliste.FitPendingColumn();
             controls_.Liste.FitPendingColumn();

@@ -279,8 +279,32 @@ void TWinMemo::SetCaption(const std::string& caption) {
 }
 
 void TWinMemo::AppendLine(const std::string& line) {
-    caption_ += caption_.empty() ? line : "\r\n" + line;
-    ShowText();
+    const std::string added = caption_.empty() ? line : "\r\n" + line;
+    caption_ += added;
+    if (!Handle()) return;
+    // Only the new line goes to the window: setting the whole text for each
+    // of thousands of preview lines takes time that grows with its square.
+    // The caret goes to the end first (EM_SETSEL with -1 would only drop the
+    // selection and leave the caret where it was; a length in bytes that
+    // exceeds the characters is taken as the end). The pieces break lines as
+    // the whole would, since the added text begins with its own CR LF.
+    const int end = ::GetWindowTextLengthA(Handle());
+    ::SendMessageA(Handle(), EM_SETSEL, end, end);
+    ::SendMessageA(Handle(), EM_REPLACESEL, FALSE,
+                   reinterpret_cast<LPARAM>(WithCrLf(added).c_str()));
+    // Once the bar is there the text only grows: no need to measure again
+    // (hiding the bar to measure would wrap the whole text anew each time).
+    if (!(::GetWindowLongA(Handle(), GWL_STYLE) & WS_VSCROLL)) UpdateScrollBar();
+}
+
+void TWinMemo::SetVisible(bool visible) {
+    // Lines added while it was hidden leave the view at the last one; the
+    // memo shows its text from the top, as a text set whole is shown.
+    if (visible && Handle() && !Visible()) {
+        ::SendMessageA(Handle(), EM_SETSEL, 0, 0);
+        ::SendMessageA(Handle(), EM_SCROLLCARET, 0, 0);
+    }
+    TWinControl::SetVisible(visible);
 }
 
 void TWinMemo::ShowText() {

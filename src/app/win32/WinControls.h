@@ -168,6 +168,7 @@ public:
 
     void SetCaption(const std::string& caption) override;
     void AppendLine(const std::string& line) override;
+    void SetVisible(bool visible) override;
 
 private:
     void AfterCreate() override;

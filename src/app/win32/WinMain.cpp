@@ -81,11 +81,27 @@ oup::TCommandLine ProgramCommandLine(oup::TPlatform& platform) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+    // Known once the command line is read. In unattended mode an error never
+    // becomes a message box: run as System in session 0, nobody could answer
+    // it, and the deployment tool would wait for its own time-out.
+    oup::TPlatform* unattended = nullptr;
+    std::string logFile;
+    const auto fail = [&](const char* text) {
+        if (unattended)
+            oup::ReportUnattendedError(*unattended, logFile, text);
+        else
+            ::MessageBoxA(nullptr, text, oup::kApplicationTitle, MB_OK | MB_ICONERROR);
+        return oup::ecNoPackage;
+    };
     try {
         oup::TPlatform& platform = oup::SystemPlatform();
         const oup::TCommandLine commandLine = ProgramCommandLine(platform);
         // No window at all in unattended mode.
-        if (commandLine.Silent) return oup::RunUnattended(platform, commandLine);
+        if (commandLine.Silent) {
+            unattended = &platform;
+            logFile = commandLine.LogFile;
+            return oup::RunUnattended(platform, commandLine);
+        }
         if (!commandLine.UsageError.empty() || commandLine.ShowUsage) {
             const bool wrong = !commandLine.UsageError.empty();
             const std::string text =
@@ -106,10 +122,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
         form.Show(showCommand);
         return form.RunMessageLoop();
     } catch (const std::exception& e) {
-        ::MessageBoxA(nullptr, e.what(), oup::kApplicationTitle, MB_OK | MB_ICONERROR);
+        return fail(e.what());
     } catch (...) {
-        ::MessageBoxA(nullptr, "An unexpected error occurred.", oup::kApplicationTitle,
-                      MB_OK | MB_ICONERROR);
+        return fail("An unexpected error occurred.");
     }
-    return oup::ecNoPackage;
 }

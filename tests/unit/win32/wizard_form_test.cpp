@@ -389,9 +389,10 @@ TEST_F(WizardForm, MemoShowsLineBreaksAndKeepsItsTextAsSet) {
     memo.SetCaption("one\ntwo");
     EXPECT_EQ(memo.Caption(), "one\ntwo");
     EXPECT_EQ(WindowText(window), "one\r\ntwo");
-    memo.AppendLine("three");
-    EXPECT_EQ(memo.Caption(), "one\ntwo\r\nthree");
-    EXPECT_EQ(::SendMessageA(window, EM_GETLINECOUNT, 0, 0), 3);
+    memo.AppendLine("three\nfour");
+    EXPECT_EQ(memo.Caption(), "one\ntwo\r\nthree\nfour");
+    EXPECT_EQ(WindowText(window), "one\r\ntwo\r\nthree\r\nfour");
+    EXPECT_EQ(::SendMessageA(window, EM_GETLINECOUNT, 0, 0), 4);
 
     // A scroll bar only when the text is longer than the memo.
     EXPECT_FALSE(::GetWindowLongA(window, GWL_STYLE) & WS_VSCROLL);
@@ -401,6 +402,14 @@ TEST_F(WizardForm, MemoShowsLineBreaksAndKeepsItsTextAsSet) {
     EXPECT_TRUE(::GetWindowLongA(window, GWL_STYLE) & WS_VSCROLL);
     memo.SetCaption("short");
     EXPECT_FALSE(::GetWindowLongA(window, GWL_STYLE) & WS_VSCROLL);
+    // Lines added one by one to the hidden memo bring it too, and the memo
+    // shows them from the top.
+    memo.SetVisible(false);
+    for (int i = 0; i < 40; ++i) memo.AppendLine("Would install C:\\x" + std::to_string(i));
+    EXPECT_TRUE(::GetWindowLongA(window, GWL_STYLE) & WS_VSCROLL);
+    EXPECT_EQ(::SendMessageA(window, EM_GETLINECOUNT, 0, 0), 41);
+    memo.SetVisible(true);
+    EXPECT_EQ(::SendMessageA(window, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
 }
 
 TEST_F(WizardForm, ButtonsMoveAndTakeCaptionsIn96DpiUnits) {
@@ -578,6 +587,19 @@ TEST_F(WizardForm, CloseDuringStartUpEndsItWithoutAWindowOrAWorkDir) {
     EXPECT_EQ(form->Update().ExitCode(), ecClosedEarly);
     for (const std::string& path : machine.AllPaths())
         EXPECT_EQ(path.find("oupdate-"), std::string::npos) << path;
+}
+
+TEST_F(WizardForm, TheEndOfTheSessionTakesTheWorkDirectoryAway) {
+    WritePackage("C:\\pkg\\ledger.oup", "notes");
+    dialogAnswer = "C:\\pkg\\ledger.oup";
+    Make();
+    ASSERT_TRUE(form->Show());
+    const std::string work = form->Update().WorkDir;
+    ASSERT_TRUE(machine.Exists(work + "ledger.ex_"));
+    // Asked first, then told: the process ends after this, with no close.
+    EXPECT_TRUE(::SendMessageA(form->Handle(), WM_QUERYENDSESSION, 0, 0));
+    ::SendMessageA(form->Handle(), WM_ENDSESSION, TRUE, 0);
+    EXPECT_FALSE(machine.Exists(work));
 }
 
 TEST_F(WizardForm, StartUpShowsPageOneWithTheNotes) {
