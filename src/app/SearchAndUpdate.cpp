@@ -181,7 +181,10 @@ void TUpdate::RunUpdate() {
     c.FileLabel2->SetVisible(false);
     if (c.Progress) c.Progress->SetVisible(false);
     const bool restart = run.ScheduledCount() > 0;
-    exitCode_ = run.FailedCount() > 0 ? ecFailures : restart ? ecRestartRequired : ecSuccess;
+    // Failed until page 5 is shown: a text that the language file lacks
+    // raises below, after every file went in, and that must not end as a
+    // success.
+    exitCode_ = ecFailures;
     Log("Update finished: " + std::to_string(run.InstalledCount()) + " installed, " +
         std::to_string(run.FailedCount()) + " failed" +
         (restart ? ", " + std::to_string(run.ScheduledCount()) + " waiting for a restart" : ""));
@@ -200,6 +203,7 @@ void TUpdate::RunUpdate() {
         }
     }
     ShowResultPage(finished);
+    exitCode_ = run.FailedCount() > 0 ? ecFailures : restart ? ecRestartRequired : ecSuccess;
 }
 
 void TUpdate::ShowResultPage(const std::string& finished) {

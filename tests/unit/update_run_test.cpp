@@ -554,6 +554,17 @@ TEST_F(UpdatePage, PageFiveSaysWindowsMustRestartWhenAFileWaitsForIt) {
     EXPECT_EQ("The update is finished.\r\n\r\nT27 restart", w.Label1.Caption());
 }
 
+TEST_F(UpdatePage, AMissingCompletionTextAfterTheRunIsNoSuccess) {
+    TUpdate& u = Ready({"D:\\Ledger"});
+    const TNames texts = StandardLanguage();
+    u.LanguageTexts.Clear();
+    for (size_t i = 0; i < 26; ++i) u.LanguageTexts.Add(texts[i]);  // no text 26
+    Entry(u, "a.dat", "Always copy");
+    EXPECT_THROW(u.ShowPage(), EListError);
+    EXPECT_TRUE(w.Machine.Exists("D:\\Ledger\\a.dat"));
+    EXPECT_EQ(ecFailures, u.ExitCode());
+}
+
 TEST_F(UpdatePage, RefusalsGiveTheirReasonsInTheMemoAlsoWithoutAProgressControl) {
     TUpdate& u = Ready({"D:\\Ledger"});
     u.Controls.Progress = nullptr;
