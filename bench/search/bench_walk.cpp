@@ -68,6 +68,23 @@ constexpr int kFanout = 10;
 const char* kProgramFile = "ledger.exe";
 const std::string kRoot = "G:";
 
+// A directory search over a tree's listing: the entries of the pattern's
+// directory that match its mask, until onEntry asks for no more.
+template <typename TList>
+bool FindInListing(const std::string& pattern, const std::function<bool(const TSearchRec&)>& onEntry,
+                   const TList& list) {
+    const size_t slash = pattern.rfind('\\');
+    if (slash == std::string::npos) return false;
+    const std::string mask = pattern.substr(slash + 1);
+    bool any = false, more = true;
+    list(pattern.substr(0, slash), std::function<void(const TDirEntry&)>([&](const TDirEntry& e) {
+             if (!more || !oup::MatchesMask(e.Name, mask)) return;
+             any = true;
+             more = onEntry(TSearchRec{e.Name, e.Attr, 0, 0});
+         }));
+    return any;
+}
+
 // A tree under G: with kFanout subdirectories "Folder0".."Folder9" in every
 // directory down to a depth; about one directory in 500 holds the program.
 class TGeneratedTree : public oup::TPlatform {
@@ -95,17 +112,10 @@ public:
 
     bool FindFiles(const std::string& pattern,
                    const std::function<bool(const TSearchRec&)>& onEntry) override {
-        const size_t slash = pattern.rfind('\\');
-        if (slash == std::string::npos) return false;
-        const std::string mask = pattern.substr(slash + 1);
-        bool any = false, more = true;
         // This tree's own listing, not a subclass's: one round trip per search.
-        TGeneratedTree::ListDirectory(pattern.substr(0, slash), [&](const TDirEntry& e) {
-            if (!more || !oup::MatchesMask(e.Name, mask)) return;
-            any = true;
-            more = onEntry(TSearchRec{e.Name, e.Attr, 0, 0});
+        return FindInListing(pattern, onEntry, [this](const std::string& dir, const auto& each) {
+            return TGeneratedTree::ListDirectory(dir, each);
         });
-        return any;
     }
 
     uint32_t GetAttributes(const std::string& path) override {
@@ -229,16 +239,9 @@ public:
 
     bool FindFiles(const std::string& pattern,
                    const std::function<bool(const TSearchRec&)>& onEntry) override {
-        const size_t slash = pattern.rfind('\\');
-        if (slash == std::string::npos) return false;
-        const std::string mask = pattern.substr(slash + 1);
-        bool any = false;
-        Each(pattern.substr(0, slash), [&](const std::string& name, uint32_t attr) {
-            if (!oup::MatchesMask(name, mask)) return true;
-            any = true;
-            return onEntry(TSearchRec{name, attr, 0, 0});
+        return FindInListing(pattern, onEntry, [this](const std::string& dir, const auto& each) {
+            return TWideTree::ListDirectory(dir, each);
         });
-        return any;
     }
 
     uint32_t GetAttributes(const std::string& path) override {
