@@ -46,15 +46,9 @@ trap cleanup EXIT
 fixture_begin
 
 # Programs and packages on C:, which stays mapped.
-cdir=$WINEPREFIX/drive_c/oup-e2e-unattended
-win='C:\oup-e2e-unattended'
-rm -rf "$cdir"
+fixture_c_dir oup-e2e-unattended
 mkdir -p "$cdir/vol"
-cp "$exe" "$cdir/oupdate.exe"
 i686-w64-mingw32-gcc -O2 -s -o "$cdir/holdfile.exe" "$root/tests/e2e/holdfile.c"
-src=$work/src
-make_source "$src"
-"$oupack" create -o "$cdir/abacus.oup" "$src"/* >/dev/null
 "$oupack" append "$cdir/oupdate.exe" "$cdir/abacus.oup" -o "$cdir/abacus-update.exe" >/dev/null
 "$oupack" create -o "$cdir/vol/abacus.oup" --volume-size 50000 "$src"/* >/dev/null
 expect "oupack made a two-volume package" test -f "$cdir/vol/abacus.002" -a ! -f "$cdir/vol/abacus.003"

@@ -32,14 +32,7 @@ cleanup() {
 trap cleanup EXIT
 fixture_begin
 
-cdir=$WINEPREFIX/drive_c/oup-e2e-preview
-win='C:\oup-e2e-preview'
-rm -rf "$cdir"
-mkdir -p "$cdir"
-cp "$exe" "$cdir/oupdate.exe"
-src=$work/src
-make_source "$src"
-"$oupack" create -o "$cdir/abacus.oup" "$src"/* >/dev/null
+fixture_c_dir oup-e2e-preview
 
 # preview NAME ARGS...: runs the updater to its end with /LOG; sets status,
 # log (the log as a Linux path) and stdout (what it wrote there).

@@ -50,16 +50,10 @@ fixture_begin
 wineserver -k 2>/dev/null || true
 wineserver -p
 
-cdir=$WINEPREFIX/drive_c/oup-e2e-restart
-win='C:\oup-e2e-restart'
-rm -rf "$cdir"
+fixture_c_dir oup-e2e-restart
 mkdir -p "$cdir/deploy"
-cp "$exe" "$cdir/oupdate.exe"
 i686-w64-mingw32-gcc -O2 -s -o "$cdir/holdfile.exe" "$root/tests/e2e/holdfile.c"
 i686-w64-mingw32-gcc -O2 -s -o "$cdir/exitstatus.exe" "$root/tests/e2e/exitstatus.c"
-src=$work/src
-make_source "$src"
-"$oupack" create -o "$cdir/abacus.oup" "$src"/* >/dev/null
 # install.cmd runs the update named in it, beside it.
 "$oupack" append "$cdir/oupdate.exe" "$cdir/abacus.oup" -o "$cdir/deploy/ledger-update.exe" >/dev/null
 cp "$root/examples/deploy/install.cmd" "$cdir/deploy/"

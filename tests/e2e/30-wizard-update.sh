@@ -36,14 +36,7 @@ cleanup() {
 trap cleanup EXIT
 fixture_begin
 
-cdir=$WINEPREFIX/drive_c/oup-e2e-wizard-update
-win='C:\oup-e2e-wizard-update'
-rm -rf "$cdir"
-mkdir -p "$cdir"
-cp "$exe" "$cdir/oupdate.exe"
-src=$work/src
-make_source "$src"
-"$oupack" create -o "$cdir/abacus.oup" "$src"/* >/dev/null
+fixture_c_dir oup-e2e-wizard-update
 make_installations
 
 # wait_for SECONDS TEST...: polls until the test holds; false on timeout or

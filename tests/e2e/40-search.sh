@@ -31,14 +31,8 @@ cleanup() {
 trap cleanup EXIT
 fixture_begin
 
-cdir=$WINEPREFIX/drive_c/oup-e2e-search
-win='C:\oup-e2e-search'
-rm -rf "$cdir"
+fixture_c_dir oup-e2e-search
 mkdir -p "$cdir/empty"
-src=$work/src
-make_source "$src"
-"$oupack" create -o "$cdir/abacus.oup" "$src"/* >/dev/null
-cp "$exe" "$cdir/oupdate.exe"
 
 log_lacks_text() { ! tr -d '\r' <"$1" | grep -qF -- "$2"; }
 

@@ -49,13 +49,7 @@ trap cleanup EXIT
 fixture_begin
 if [[ -L $dd/d: ]]; then saved_d=$(readlink "$dd/d:"); fi
 
-cdir=$WINEPREFIX/drive_c/oup-e2e-signed
-win='C:\oup-e2e-signed'
-rm -rf "$cdir"
-mkdir -p "$cdir"
-src=$work/src
-make_source "$src"
-"$oupack" create -o "$cdir/abacus.oup" "$src"/* >/dev/null
+fixture_c_dir oup-e2e-signed
 
 # The throwaway signer: a self-signed certificate for code signing only.
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=oupdate e2e signer" \

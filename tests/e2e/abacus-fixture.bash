@@ -6,6 +6,7 @@
 #    directory) holding installations, with z: taken away while the run lasts
 #    so that a search of every drive does not walk the whole Linux tree; the
 #    prefix is left as it was found on exit;
+#  - fixture_c_dir, a fresh folder on C: with oupdate.exe and the package;
 #  - checks: pass/fail counting, file content and last-write time;
 #  - stored_package, a package written without oupack, which may come to
 #    refuse the broken scripts some runs need.
@@ -65,6 +66,20 @@ make_source() {
     printf 'new help\r\n' >"$src/abacus.hl_"
     head -c 70000 /dev/urandom >"$src/tables.dat"  # spreads a package over volumes
     printf 'new runtime\r\n' >"$src/abacusrt.dl_"
+}
+
+# fixture_c_dir NAME: a fresh folder C:\NAME for the run's programs and
+# packages: sets cdir (its Linux path), win (its Windows path) and src (the
+# package source, made in $work/src), and holds oupdate.exe and abacus.oup.
+fixture_c_dir() {
+    cdir=$WINEPREFIX/drive_c/$1
+    win="C:\\$1"
+    rm -rf "$cdir"
+    mkdir -p "$cdir"
+    cp "$exe" "$cdir/oupdate.exe"
+    src=$work/src
+    make_source "$src"
+    "$oupack" create -o "$cdir/abacus.oup" "$src"/* >/dev/null
 }
 
 # (Re)creates the installations: M:\Apps\Abacus with an old abacus.exe and
