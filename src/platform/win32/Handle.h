@@ -54,15 +54,7 @@ struct TFindHandleTraits {
     static void Close(THandleType h) { ::FindClose(h); }
 };
 
-// WNetOpenEnumA handles: null means none.
-struct TNetEnumHandleTraits {
-    using THandleType = HANDLE;
-    static THandleType Invalid() { return nullptr; }
-    static void Close(THandleType h) { ::WNetCloseEnum(h); }
-};
-
 using TFileHandle = TUniqueHandle<TFileHandleTraits>;
 using TFindHandle = TUniqueHandle<TFindHandleTraits>;
-using TNetEnumHandle = TUniqueHandle<TNetEnumHandleTraits>;
 
 }  // namespace oup::win32
