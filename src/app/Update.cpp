@@ -6,6 +6,7 @@
 #include "app/UpdateLog.h"
 #include "common/Errors.h"
 #include "controls/FileLbl.h"
+#include "package/RunningImage.h"
 #include "update/EntryRules.h"
 
 namespace oup {
@@ -197,6 +198,7 @@ void TUpdate::FormClose() {
         if (ownsWorkDir_) RemoveTree(Platform, ExcludeTrailingBackslash(WorkDir));
     }
     LanguageTexts.Clear();
+    image_.reset();
     if (log_) Log("Closed on page " + std::to_string(Page));
 }
 
