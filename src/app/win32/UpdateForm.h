@@ -142,7 +142,7 @@ private:
     TFont normalFont_, boldFont_;
     TBrush formBrush_;
     TMemoryDC measureDC_;
-    TSystemLibrary shell32_;  // holds the stock animation clips
+    TSystemLibrary shell32_;  // the stock animation clips; WinMain imports it already
     // Uses the fonts above, so it goes before them.
     std::unique_ptr<TRestoreWindow> restoreWindow_;
 

@@ -73,6 +73,11 @@ protected:
                                                            ICC_LISTVIEW_CLASSES |
                                                            ICC_ANIMATE_CLASS | ICC_PROGRESS_CLASS};
         ::InitCommonControlsEx(&controls);
+        // Loaded, as the program's own import of shell32 has it before any form is made (a
+        // first load by the form, from the system directory, unloads shell32's dependencies
+        // with it under Wine while other libraries still use them).
+        static const HMODULE shell32 = ::LoadLibraryA("shell32.dll");
+        ASSERT_NE(nullptr, shell32);
         machine.AddDrive('C');
         // An updater with nothing appended: its file ends where its image does.
         machine.ModuleHeaders = test::PeHeaders({{0x400, 0x200}});
