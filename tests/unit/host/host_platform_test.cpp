@@ -1,5 +1,5 @@
 // The POSIX platform against real files: a listing left by an exception
-// closes its directory.
+// closes its directory; the machine-wide lock of an update.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -37,6 +37,19 @@ TEST(HostPlatform, AListingThatThrowsClosesItsDirectory) {
     }
     EXPECT_EQ(before, OpenDescriptors());
     fs::remove_all(dir);
+}
+
+// One update at a time: the lock is one per machine, also against a second
+// take in the same process, and free again once its holder lets go.
+TEST(HostPlatform, TheRunLockIsHeldByOneAtATime) {
+    TPlatform& p = SystemPlatform();
+    TRunLockResult first = p.TakeRunLock();
+    ASSERT_TRUE(first.Lock) << first.Note;
+    const TRunLockResult second = p.TakeRunLock();
+    EXPECT_FALSE(second.Lock);
+    EXPECT_TRUE(second.HeldElsewhere);
+    first.Lock.reset();
+    EXPECT_TRUE(p.TakeRunLock().Lock);
 }
 
 }  // namespace
