@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "app/RestoreProgress.h"
+#include "app/RunReport.h"
 #include "app/Update.h"
 #include "app/UpdateLog.h"
 #include "common/Errors.h"
@@ -36,6 +37,12 @@ std::string CreatePrivateDir(TPlatform& platform, const std::string& parent) {
         if (platform.CreatePrivateDir(dir)) return dir + "\\";
     }
     return std::string();
+}
+
+// The signature state the report gives a package. Today start-up knows
+// only where the package came from; a check of signatures fills in the rest.
+TPackageSignature SignatureOfPackage(bool appended) {
+    return appended ? TPackageSignature::Appended : TPackageSignature::Unsigned;
 }
 
 std::string Truncated(std::string dir) {
@@ -142,6 +149,9 @@ void TUpdate::StartupSequence() {
     ReadUpdateScript(Platform, WorkDir + kScriptFileName, Script);
     Log("Program " + Script.ProgramName + " " + Script.ProgramVersion + " (" + Script.ProgramFile +
         ")");
+    report_->SetProgram(Script.ProgramName, Script.ProgramVersion, Script.Company);
+    // The package is read; nothing outside the work directory is written yet.
+    if (!TakeRunLock()) return;
 
     Controls.OXPPanel1->SetCaption(ExpandPlaceholders(Text(ltHeaderTitle)));
     ShowPage();
@@ -164,6 +174,7 @@ bool TUpdate::FindAndRestorePackage() {
     if (appendedAt) {
         packageName_ = CommandLine.ExePath;
         Log("Package appended to " + packageName_);
+        report_->SetPackage(packageName_, SignatureOfPackage(true));
         // A file of our own that cannot be opened ends start-up with its own
         // message; everything after that is the restore's, and its message
         // is kept for the sentence below.
@@ -193,6 +204,7 @@ bool TUpdate::FindAndRestorePackage() {
             }
         }
         Log("Package " + packageName_);
+        report_->SetPackage(packageName_, SignatureOfPackage(false));
         if (!Platform.FileExists(packageName_)) {
             exitCode_ = ecNoPackage;
             startupFailed_ = true;
@@ -226,6 +238,24 @@ bool TUpdate::FindAndRestorePackage() {
         return false;
     }
     return true;
+}
+
+bool TUpdate::TakeRunLock() {
+    // Two updaters at once would write the same installations; a preview
+    // writes nothing and may run beside an update.
+    if (CommandLine.Preview) return true;
+    TRunLockResult taken = Platform.TakeRunLock();
+    if (!taken.Note.empty()) Log("One update at a time: " + taken.Note);
+    if (!taken.HeldElsewhere) {
+        // A lock that cannot be had at all does not keep the update away.
+        runLock_ = std::move(taken.Lock);
+        return true;
+    }
+    startupFailed_ = true;
+    exitCode_ = ecAnotherRun;
+    ShowError(kAnotherRunText);
+    closePending_ = true;
+    return false;
 }
 
 }  // namespace oup
