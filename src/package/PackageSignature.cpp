@@ -32,6 +32,23 @@ std::vector<uint8_t> ReadSignatureFile(TPlatform& platform, const std::string& p
     }
 }
 
+// Whether the bytes are one DER value (a SEQUENCE of definite length) and
+// nothing more: crypt32 would read past bytes behind it, OpenSSL refuses
+// them, and both sides must take the same files.
+bool IsOneDerSequence(const std::vector<uint8_t>& bytes) {
+    if (bytes.size() < 2 || bytes[0] != 0x30) return false;
+    size_t header = 2;
+    uint64_t length = bytes[1];
+    if (length & 0x80) {
+        const size_t digits = length & 0x7F;
+        if (digits == 0 || digits > 4 || bytes.size() < 2 + digits) return false;
+        length = 0;
+        for (size_t i = 0; i < digits; ++i) length = length << 8 | bytes[2 + i];
+        header += digits;
+    }
+    return header + length == bytes.size();
+}
+
 // Opens one volume the manifest names and holds it against changes while it
 // is compared with the manifest.
 TCheckedVolume CheckVolume(TPlatform& platform, const std::string& packagePath,
@@ -92,7 +109,12 @@ TPackageSignatureCheck CheckPackageSignature(TPlatform& platform, const std::str
         return check;
     }
 
-    const TSignedData sig = platform.DecodeSignedData(ReadSignatureFile(platform, sigPath, log), true);
+    const std::vector<uint8_t> der = ReadSignatureFile(platform, sigPath, log);
+    if (!IsOneDerSequence(der)) {
+        log("Signature file " + sigPath + " is not one DER value");
+        Refuse(kSignatureUnreadableText);
+    }
+    const TSignedData sig = platform.DecodeSignedData(der, true);
     if (sig.Status != TSignedDataStatus::Verified) {
         log("Signature file " + sigPath + ": " + sig.Detail);
         Refuse(sig.Status == TSignedDataStatus::BadSignature ? kSignatureBrokenText

@@ -570,12 +570,16 @@ std::vector<uint8_t> TFakeMachine::FakeSignedData(const std::string& content,
     const std::string text = std::string(kFakeSignedMagic) + "\n" + signer.Subject + "\n" +
                              signer.KeyAlgorithm + "\n" + key + "\n" +
                              (signatureHolds ? "holds" : "broken") + "\n" + content;
-    return std::vector<uint8_t>(text.begin(), text.end());
+    // In a DER SEQUENCE's header, as real signed data comes.
+    std::vector<uint8_t> der = {0x30, 0x82, static_cast<uint8_t>(text.size() >> 8),
+                                static_cast<uint8_t>(text.size())};
+    der.insert(der.end(), text.begin(), text.end());
+    return der;
 }
 
 TSignedData TFakeMachine::DecodeSignedData(const std::vector<uint8_t>& der, bool verify) {
     TSignedData out;
-    std::string rest(der.begin(), der.end());
+    std::string rest(der.begin() + std::min<size_t>(der.size(), 4), der.end());
     std::vector<std::string> fields;
     for (int i = 0; i < 5; ++i) {
         const size_t end = rest.find('\n');
