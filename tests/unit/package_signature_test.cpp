@@ -131,6 +131,19 @@ TEST(SignedPackages, ASignedUpdaterTakesOnlyItsPublishersPackagesAnUnsignedOneCh
             WriteLedger(m, 0, "evil ledger");
         }
 
+        // The wizard: the reason in a message box, and the window closes.
+        w.Args = {"C:\\oupdate.exe", kPackage};
+        w.Create().FormShow();
+        if (c.ExitCode == ecSuccess) {
+            EXPECT_EQ(1, w.Update().Page);
+            EXPECT_TRUE(w.Services.Messages.empty());
+            w.Update().FormClose();
+        } else {
+            ASSERT_EQ(1u, w.Services.Messages.size());
+            EXPECT_EQ(c.LogLine.substr(7), w.Services.Messages[0].Text.substr(0, c.LogLine.size() - 7));
+            EXPECT_EQ(1, w.Services.Closes);
+        }
+
         const int status = RunUnattended(m, ParseCommandLine({"C:\\oupdate.exe", "/S", kPackage,
                                                               std::string("/LOG=") + kLog}));
         EXPECT_EQ(c.ExitCode, status);
