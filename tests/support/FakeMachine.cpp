@@ -571,10 +571,9 @@ std::vector<uint8_t> TFakeMachine::FakeSignedData(const std::string& content,
                              signer.KeyAlgorithm + "\n" + key + "\n" +
                              (signatureHolds ? "holds" : "broken") + "\n" + content;
     // In a DER SEQUENCE's header, as real signed data comes.
-    std::vector<uint8_t> der = {0x30, 0x82, static_cast<uint8_t>(text.size() >> 8),
-                                static_cast<uint8_t>(text.size())};
-    der.insert(der.end(), text.begin(), text.end());
-    return der;
+    const std::string der = std::string{'\x30', '\x82', static_cast<char>(text.size() >> 8),
+                                        static_cast<char>(text.size())} + text;
+    return std::vector<uint8_t>(der.begin(), der.end());
 }
 
 TSignedData TFakeMachine::DecodeSignedData(const std::vector<uint8_t>& der, bool verify) {
