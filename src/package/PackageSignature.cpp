@@ -57,20 +57,20 @@ TCheckedVolume CheckVolume(TPlatform& platform, const std::string& packagePath,
     const TManifestVolume& signedVolume = manifest.Volumes[index];
     TCheckedVolume v;
     v.Number = ManifestVolumeNumber(manifest, index);
-    // Named as the restore names it: beside the first, by its extension.
-    v.Path = index == 0 ? packagePath
-                        : platform.SiblingPath(packagePath, signedVolume.Name.substr(
-                                                                signedVolume.Name.size() - 4));
-    const std::string shown = v.Path.empty() ? signedVolume.Name : ExtractFileName(v.Path);
     const auto mismatch = [&](const std::string& detail) {
         log("Volume " + (v.Path.empty() ? signedVolume.Name : v.Path) + ": " + detail +
             "; signed: " + SizeAndDigest(signedVolume.Size, signedVolume.Digest));
-        Refuse(FormatMessage(kVolumeMismatchText, {shown}));
+        Refuse(FormatMessage(kVolumeMismatchText,
+                             {v.Path.empty() ? signedVolume.Name : ExtractFileName(v.Path)}));
     };
-    if (v.Path.empty()) mismatch("no such file");
     TSha256 digest{};
     int64_t size = 0;
     try {
+        // Named as the restore names it: beside the first, by its extension.
+        v.Path = index == 0 ? packagePath
+                            : platform.SiblingPath(packagePath, signedVolume.Name.substr(
+                                                                    signedVolume.Name.size() - 4));
+        if (v.Path.empty()) mismatch("no such file");
         v.File = platform.OpenFile(v.Path, TOpenMode::ReadDenyWrite);
         if (!platform.Sha256(*v.File, digest, size)) {
             log("No SHA-256 on this system");

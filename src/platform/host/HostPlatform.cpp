@@ -175,6 +175,7 @@ public:
     }
 
     std::unique_ptr<TFileStream> OpenFile(const std::string& path, TOpenMode mode) override {
+        // ReadDenyWrite opens for reading alone: POSIX has no share modes.
         int flags = O_RDONLY;
         if (mode == TOpenMode::WriteShared) flags = O_WRONLY;
         if (mode == TOpenMode::ReadWriteShared) flags = O_RDWR;
