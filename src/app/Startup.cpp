@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "app/RestoreProgress.h"
+#include "app/SeparatePackage.h"
 #include "app/Update.h"
 #include "app/UpdateLog.h"
 #include "common/Errors.h"
@@ -19,6 +20,7 @@ inline constexpr const char* kPackageBrokenText =
     "The update package \"%s\" could not be read: %s";
 inline constexpr const char* kRestoreCancelledText = "the restore was cancelled.";
 inline constexpr const char* kRestoreErrorText = "%s (error %d)";
+inline constexpr const char* kPackageRefusedText = "The update package \"%s\" was refused: %s.";
 inline constexpr const char* kNoWorkDirText = "Could not create a work directory in \"%s\".";
 
 // A directory of our own under the temporary directory, so that two updaters
@@ -200,9 +202,25 @@ bool TUpdate::FindAndRestorePackage() {
             closePending_ = true;
             return false;
         }
+        // Not a byte of a separate package is used before its signature
+        // says it may be; a signed one is then read through the handles
+        // that were checked.
+        TPackageSignatureCheck signature;
+        try {
+            signature = CheckSeparatePackage(Platform, CommandLine.ExePath, packageName_,
+                                             [this](const std::string& line) { Log(line); });
+        } catch (const EPackageSignature& e) {
+            exitCode_ = ecNoPackage;
+            startupFailed_ = true;
+            ShowError(FormatMessage(kPackageRefusedText, {packageName_, e.what()}));
+            closePending_ = true;
+            return false;
+        }
         progress.Start(ExtractFileName(packageName_));
         try {
-            restored = BackupFile1.Restore(packageName_, WorkDir);
+            restored = signature.Signed
+                           ? BackupFile1.RestoreVolumes(signature.OpenVolumes(), WorkDir)
+                           : BackupFile1.Restore(packageName_, WorkDir);
         } catch (const std::exception& e) {
             restoreError_ = e.what();
         }

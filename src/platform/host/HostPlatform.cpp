@@ -13,6 +13,7 @@
 #include "common/DateTime.h"
 #include "common/Errors.h"
 #include "platform/Platform.h"
+#include "platform/host/HostCrypto.h"
 
 namespace oup {
 namespace {
@@ -174,6 +175,7 @@ public:
     }
 
     std::unique_ptr<TFileStream> OpenFile(const std::string& path, TOpenMode mode) override {
+        // ReadDenyWrite opens for reading alone: POSIX has no share modes.
         int flags = O_RDONLY;
         if (mode == TOpenMode::WriteShared) flags = O_WRONLY;
         if (mode == TOpenMode::ReadWriteShared) flags = O_RDWR;
@@ -260,6 +262,14 @@ public:
     bool WriteStandardOutput(const std::string& text) override {
         return ::write(STDOUT_FILENO, text.data(), text.size()) ==
                static_cast<ssize_t>(text.size());
+    }
+
+    // --- signed data and digests ---
+    TSignedData DecodeSignedData(const std::vector<uint8_t>& der, bool verify) override {
+        return host::DecodeSignedData(der, verify);
+    }
+    bool Sha256(TStream& stream, TSha256& digest, int64_t& size) override {
+        return host::Sha256(stream, digest, size);
     }
 };
 

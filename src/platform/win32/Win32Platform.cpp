@@ -11,6 +11,7 @@
 #include "common/Errors.h"
 #include "platform/Platform.h"
 #include "platform/win32/AnsiNames.h"
+#include "platform/win32/Cryptography.h"
 #include "platform/win32/Handle.h"
 #include "platform/win32/Listing.h"
 #include "platform/win32/WinApi.h"
@@ -207,6 +208,9 @@ public:
             case TOpenMode::ReadWriteShared:
                 access = GENERIC_READ | GENERIC_WRITE;
                 break;
+            case TOpenMode::ReadDenyWrite:
+                share = FILE_SHARE_READ;
+                break;
             case TOpenMode::Create:
                 // A file being written is nobody else's business until it is done.
                 access = GENERIC_READ | GENERIC_WRITE;
@@ -385,6 +389,14 @@ public:
         if (::GetFileAttributesW(sibling.c_str()) != INVALID_FILE_ATTRIBUTES)
             throw ENameNotRepresentable(win32::ShownAnsi(sibling));
         return std::string();  // not there yet: it reaches nothing
+    }
+
+    // --- signed data and digests ---
+    TSignedData DecodeSignedData(const std::vector<uint8_t>& der, bool verify) override {
+        return win32::DecodeSignedData(der, verify);
+    }
+    bool Sha256(TStream& stream, TSha256& digest, int64_t& size) override {
+        return win32::Sha256(stream, digest, size);
     }
 
 private:
