@@ -17,7 +17,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev zlib1g-dev googletest
+  cmake ninja-build g++ clang libclang-rt-14-dev zlib1g-dev libssl-dev googletest
   g++-mingw-w64-i686-posix mingw-w64-i686-dev libz-mingw-w64-dev
   wine wine32:i386 wine64
   xvfb xauth xdotool imagemagick zip unzip binfmt-support

@@ -19,11 +19,12 @@ inline constexpr int kReportFormat = 1;
 
 // What is known of the package's signature, as the report names it.
 enum class TPackageSignature {
-    Unknown,        // no package has been taken (null)
+    Unknown,        // null: no package taken yet, or one that was refused
     Appended,       // "appended": appended to the updater itself, whose file carries any signature
-    Unsigned,       // "unsigned": a package file that carries none
-    Signed,         // "signed": a signature that was checked and holds
-    IntegrityOnly,  // "integrity-only": checked to be whole, with no signer to trust
+    Unsigned,       // "unsigned": a package file without a signature file
+    Signed,         // "signed": signed by the publisher of this signed program, every volume matching
+    IntegrityOnly,  // "integrity-only": its signature holds and every volume matches, but this
+                    // program is unsigned and has no publisher to compare the signer with
 };
 const char* SignatureName(TPackageSignature signature);  // null for Unknown
 

@@ -201,6 +201,8 @@ void TUpdate::FormClose() {
     }
     LanguageTexts.Clear();
     if (log_) Log("Closed on page " + std::to_string(Page));
+    // The run is over: the next one may begin while this process ends.
+    runLock_.reset();
 }
 
 void TUpdate::ShowError(const std::string& message) {

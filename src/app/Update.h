@@ -230,7 +230,7 @@ private:
 
     std::unique_ptr<TUpdateLog> log_;
     std::unique_ptr<TRunReport> report_;
-    std::unique_ptr<TRunLock> runLock_;  // held from start-up to the end of the run
+    std::unique_ptr<TRunLock> runLock_;  // held from start-up until the wizard closes
     std::string packageName_;       // for messages: the package file or the executable
     std::string restoreError_;      // the restore engine's own error text, if any
     TBusyKind busy_ = TBusyKind::None;

@@ -25,6 +25,15 @@ TRunLockResult TPlatform::TakeRunLock() {
     return none;
 }
 
+TSignedData TPlatform::DecodeSignedData(const std::vector<uint8_t>&, bool) {
+    TSignedData none;
+    none.Status = TSignedDataStatus::Unsupported;
+    none.Detail = "no cryptography on this platform";
+    return none;
+}
+
+bool TPlatform::Sha256(TStream&, TSha256&, int64_t&) { return false; }
+
 bool TPlatform::FileExists(const std::string& path) {
     const uint32_t a = GetAttributes(path);
     return a != kInvalidAttributes && !(a & faDirectory);

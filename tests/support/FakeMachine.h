@@ -151,12 +151,26 @@ public:
         return found == holders_.end() ? std::vector<TFileHolder>() : found->second;
     }
 
+    // --- signed data and digests ---
+    // This machine has no cryptography. Signed data is what FakeSignedData
+    // makes (the content, the signer, and whether the signature holds), and
+    // the digest stands in for SHA-256: it tells different bytes apart, no more.
+    static std::vector<uint8_t> FakeSignedData(const std::string& content,
+                                               const TSignerIdentity& signer,
+                                               bool signatureHolds = true);
+    TSignedData DecodeSignedData(const std::vector<uint8_t>& der, bool verify) override;
+    bool Sha256(TStream& stream, TSha256& digest, int64_t& size) override;
+
     struct TData {
         std::vector<uint8_t> Bytes;
         int32_t Time = kDefaultTime;
         size_t WriteLimit = SIZE_MAX;
         size_t ReadLimit = SIZE_MAX;
         bool SeekFails = false;
+        // Handles open right now that write, and that deny writing
+        // (ReadDenyWrite): each kind keeps the other out, and a denying one
+        // keeps deleting, renaming and replacing out too.
+        int Writers = 0, WriteDeniers = 0;
     };
     struct TNode {
         std::string Path;  // as created
@@ -177,6 +191,8 @@ private:
     TNode* Find(const std::string& path);
     const TNode* Find(const std::string& path) const;
     bool ParentIsDir(const std::string& key) const;
+    // Open with writing, deleting and renaming denied (ReadDenyWrite).
+    static bool Held(const TNode& node);
 
     std::map<std::string, TNode> nodes_;  // by upper-cased path without trailing '\'
     std::map<char, unsigned> driveTypes_;

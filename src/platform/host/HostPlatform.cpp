@@ -14,6 +14,7 @@
 #include "common/DateTime.h"
 #include "common/Errors.h"
 #include "platform/Platform.h"
+#include "platform/host/HostCrypto.h"
 
 namespace oup {
 namespace {
@@ -186,6 +187,7 @@ public:
     }
 
     std::unique_ptr<TFileStream> OpenFile(const std::string& path, TOpenMode mode) override {
+        // ReadDenyWrite opens for reading alone: POSIX has no share modes.
         int flags = O_RDONLY;
         if (mode == TOpenMode::WriteShared) flags = O_WRONLY;
         if (mode == TOpenMode::ReadWriteShared) flags = O_RDWR;
@@ -291,6 +293,14 @@ public:
         if (!result.HeldElsewhere) result.Note = path + ": " + std::strerror(errno);
         ::close(fd);
         return result;
+    }
+
+    // --- signed data and digests ---
+    TSignedData DecodeSignedData(const std::vector<uint8_t>& der, bool verify) override {
+        return host::DecodeSignedData(der, verify);
+    }
+    bool Sha256(TStream& stream, TSha256& digest, int64_t& size) override {
+        return host::Sha256(stream, digest, size);
     }
 };
 

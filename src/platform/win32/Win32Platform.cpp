@@ -12,6 +12,7 @@
 #include "platform/Platform.h"
 #include "platform/win32/AnsiNames.h"
 #include "platform/win32/FileHolders.h"
+#include "platform/win32/Cryptography.h"
 #include "platform/win32/Handle.h"
 #include "platform/win32/Listing.h"
 #include "platform/win32/RunLock.h"
@@ -209,6 +210,9 @@ public:
             case TOpenMode::ReadWriteShared:
                 access = GENERIC_READ | GENERIC_WRITE;
                 break;
+            case TOpenMode::ReadDenyWrite:
+                share = FILE_SHARE_READ;
+                break;
             case TOpenMode::Create:
                 // A file being written is nobody else's business until it is done.
                 access = GENERIC_READ | GENERIC_WRITE;
@@ -398,6 +402,14 @@ public:
     // --- who holds a file ---
     std::vector<TFileHolder> FileHolders(const std::string& path) override {
         return win32::FileHolders(path);
+    }
+
+    // --- signed data and digests ---
+    TSignedData DecodeSignedData(const std::vector<uint8_t>& der, bool verify) override {
+        return win32::DecodeSignedData(der, verify);
+    }
+    bool Sha256(TStream& stream, TSha256& digest, int64_t& size) override {
+        return win32::Sha256(stream, digest, size);
     }
 
 private:
