@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -42,6 +43,13 @@ TEST(HostPlatform, AListingThatThrowsClosesItsDirectory) {
 // One update at a time: the lock is one per machine, also against a second
 // take in the same process, and free again once its holder lets go.
 TEST(HostPlatform, TheRunLockIsHeldByOneAtATime) {
+    // A temporary directory of its own: other test runs on this machine
+    // take the machine's lock too.
+    const fs::path dir = fs::temp_directory_path() / ("oup-lock-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const char* saved = std::getenv("TMPDIR");
+    const std::string savedDir = saved ? saved : "";
+    ::setenv("TMPDIR", dir.c_str(), 1);
     TPlatform& p = SystemPlatform();
     TRunLockResult first = p.TakeRunLock();
     ASSERT_TRUE(first.Lock) << first.Note;
@@ -50,6 +58,9 @@ TEST(HostPlatform, TheRunLockIsHeldByOneAtATime) {
     EXPECT_TRUE(second.HeldElsewhere);
     first.Lock.reset();
     EXPECT_TRUE(p.TakeRunLock().Lock);
+    if (saved) ::setenv("TMPDIR", savedDir.c_str(), 1);
+    else ::unsetenv("TMPDIR");
+    fs::remove_all(dir);
 }
 
 }  // namespace
