@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "app/RestoreProgress.h"
+#include "app/RunReport.h"
 #include "app/SeparatePackage.h"
 #include "app/Update.h"
 #include "app/UpdateLog.h"
@@ -38,6 +39,16 @@ std::string CreatePrivateDir(TPlatform& platform, const std::string& parent) {
         if (platform.CreatePrivateDir(dir)) return dir + "\\";
     }
     return std::string();
+}
+
+// The signature state the report gives a package: an appended one is
+// covered by the program's own signature, if any; a separate one is what
+// its check found (null: no check, or a refused package).
+TPackageSignature SignatureOfPackage(bool appended, const TPackageSignatureCheck* check) {
+    if (appended) return TPackageSignature::Appended;
+    if (!check) return TPackageSignature::Unknown;
+    if (!check->Signed) return TPackageSignature::Unsigned;
+    return check->IntegrityOnly ? TPackageSignature::IntegrityOnly : TPackageSignature::Signed;
 }
 
 std::string Truncated(std::string dir) {
@@ -144,6 +155,9 @@ void TUpdate::StartupSequence() {
     ReadUpdateScript(Platform, WorkDir + kScriptFileName, Script);
     Log("Program " + Script.ProgramName + " " + Script.ProgramVersion + " (" + Script.ProgramFile +
         ")");
+    report_->SetProgram(Script.ProgramName, Script.ProgramVersion, Script.Company);
+    // The package is read; nothing outside the work directory is written yet.
+    if (!TakeRunLock()) return;
 
     Controls.OXPPanel1->SetCaption(ExpandPlaceholders(Text(ltHeaderTitle)));
     ShowPage();
@@ -166,6 +180,7 @@ bool TUpdate::FindAndRestorePackage() {
     if (appendedAt) {
         packageName_ = CommandLine.ExePath;
         Log("Package appended to " + packageName_);
+        report_->SetPackage(packageName_, SignatureOfPackage(true, nullptr));
         // A file of our own that cannot be opened ends start-up with its own
         // message; everything after that is the restore's, and its message
         // is kept for the sentence below.
@@ -195,6 +210,7 @@ bool TUpdate::FindAndRestorePackage() {
             }
         }
         Log("Package " + packageName_);
+        report_->SetPackage(packageName_, SignatureOfPackage(false, nullptr));
         if (!Platform.FileExists(packageName_)) {
             exitCode_ = ecNoPackage;
             startupFailed_ = true;
@@ -216,6 +232,7 @@ bool TUpdate::FindAndRestorePackage() {
             closePending_ = true;
             return false;
         }
+        report_->SetPackage(packageName_, SignatureOfPackage(false, &signature));
         progress.Start(ExtractFileName(packageName_));
         try {
             restored = signature.Signed
@@ -244,6 +261,24 @@ bool TUpdate::FindAndRestorePackage() {
         return false;
     }
     return true;
+}
+
+bool TUpdate::TakeRunLock() {
+    // Two updaters at once would write the same installations; a preview
+    // writes nothing and may run beside an update.
+    if (CommandLine.Preview) return true;
+    TRunLockResult taken = Platform.TakeRunLock();
+    if (!taken.Note.empty()) Log("One update at a time: " + taken.Note);
+    if (!taken.HeldElsewhere) {
+        // A lock that cannot be had at all does not keep the update away.
+        runLock_ = std::move(taken.Lock);
+        return true;
+    }
+    startupFailed_ = true;
+    exitCode_ = ecAnotherRun;
+    ShowError(kAnotherRunText);
+    closePending_ = true;
+    return false;
 }
 
 }  // namespace oup

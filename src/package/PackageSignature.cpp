@@ -134,6 +134,7 @@ TPackageSignatureCheck CheckPackageSignature(TPlatform& platform, const std::str
         check.Volumes.push_back(CheckVolume(platform, packagePath, check.Manifest, i, log));
 
     check.Signed = true;
+    check.IntegrityOnly = !publisher;
     check.Signer = sig.Signer;
     const size_t n = check.Volumes.size();
     log("Package signed by " + sig.Signer.Subject + " for " + check.Manifest.ProgramName + " " +

@@ -58,6 +58,7 @@ struct TCheckedVolume {
 
 struct TPackageSignatureCheck {
     bool Signed = false;  // a signature file was there and everything matched
+    bool IntegrityOnly = false;  // signed, and checked with no publisher to compare
     TSignerIdentity Signer;
     TPackageManifest Manifest;
     std::vector<TCheckedVolume> Volumes;  // open, for the restore to read

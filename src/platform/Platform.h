@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/DateTime.h"
 #include "common/Errors.h"
 #include "common/Paths.h"
 #include "common/Stream.h"
@@ -98,6 +99,26 @@ public:
     explicit ENameNotRepresentable(const std::string& shownPath)
         : EInOutError(FormatMessage(kNameNotRepresentableText, {shownPath})), Path(shownPath) {}
     std::string Path;
+};
+
+// The machine-wide lock of the updater (TPlatform::TakeRunLock). Only one
+// process of the machine holds it at a time; it is let go when the object
+// goes, or when the process ends however it ends.
+class TRunLock {
+public:
+    virtual ~TRunLock() = default;
+};
+struct TRunLockResult {
+    std::unique_ptr<TRunLock> Lock;  // null: not taken
+    bool HeldElsewhere = false;      // not taken because another process holds it
+    std::string Note;                // how it was taken, or why not, for the log; may be empty
+};
+
+// A program that holds a file open, as the system names it.
+struct TFileHolder {
+    std::string Application;  // the name Windows shows for it ("Ledger 3")
+    std::string Executable;   // its file name ("ledger.exe"); empty when unknown
+    uint32_t ProcessId = 0;
 };
 
 // --- signed data and digests ---
@@ -219,6 +240,24 @@ public:
     // ENameNotRepresentable for one that is there with no usable name. The
     // default works on the text.
     virtual std::string SiblingPath(const std::string& path, const std::string& ext);
+
+    // --- the machine-readable report of a run ---
+    // Text in the ANSI code page as UTF-8. The default takes Windows-1252,
+    // as platforms without an ANSI code page do for upper-casing.
+    virtual std::string AnsiToUtf8(const std::string& text);
+    // The time now, in UTC. The default reads the standard library's clock.
+    virtual TDateTime UtcNow();
+
+    // --- one update at a time on a machine ---
+    // Takes the updater's machine-wide lock without waiting for it. The
+    // default has none to take: no lock, and a Note that says so.
+    virtual TRunLockResult TakeRunLock();
+
+    // --- who holds a file ---
+    // The programs that hold the file open, as far as the system can tell;
+    // empty when it cannot (the default). Nothing is asked of them, nothing
+    // is ended.
+    virtual std::vector<TFileHolder> FileHolders(const std::string& /*path*/) { return {}; }
 
     // --- signed data and digests ---
     // Decodes a CMS (PKCS #7) SignedData in DER with one signer and the

@@ -523,6 +523,23 @@ std::string TFakeMachine::QueryDosDevice(const std::string& drive) {
     return "\\Device\\HarddiskVolume" + std::to_string(up - 'A' + 1);
 }
 
+TRunLockResult TFakeMachine::TakeRunLock() {
+    class TFakeRunLock : public TRunLock {
+    public:
+        explicit TFakeRunLock(int& count) : count_(++count) {}
+        ~TFakeRunLock() override { --count_; }
+
+    private:
+        int& count_;
+    };
+    TRunLockResult result;
+    if (runLocks_ > 0)
+        result.HeldElsewhere = true;
+    else
+        result.Lock = std::make_unique<TFakeRunLock>(runLocks_);
+    return result;
+}
+
 void TFakeMachine::UnlockAfter(const std::string& path, int attempts) {
     Lock(path);
     if (TNode* n = Find(path)) n->UnlockAfter = attempts;

@@ -97,6 +97,16 @@ public:
 
     static constexpr int32_t kDefaultTime = 0x325C86FA;  // 28.02.2005 16:55:52
 
+    // --- the report, the one-run lock, who holds a file ---
+    // The programs that hold this file, as the system would name them.
+    void SetHolders(const std::string& path, std::vector<TFileHolder> holders) {
+        holders_[Key(path)] = std::move(holders);
+    }
+    TDateTime UtcTime = 38412.25;  // the clock, UTC: 01.03.2005 06:00:00
+    // The lock is one per machine: a second TakeRunLock while a lock lives
+    // finds it held, as a second process would.
+    bool RunLocked() const { return runLocks_ > 0; }
+
     // --- TPlatform ---
     bool FindFiles(const std::string& pattern,
                    const std::function<bool(const TSearchRec&)>& onEntry) override;
@@ -134,6 +144,12 @@ public:
         return true;
     }
     std::string SiblingPath(const std::string& path, const std::string& ext) override;
+    TDateTime UtcNow() override { return UtcTime; }
+    TRunLockResult TakeRunLock() override;
+    std::vector<TFileHolder> FileHolders(const std::string& path) override {
+        const auto found = holders_.find(Key(path));
+        return found == holders_.end() ? std::vector<TFileHolder>() : found->second;
+    }
 
     // --- signed data and digests ---
     // This machine has no cryptography. Signed data is what FakeSignedData
@@ -185,6 +201,8 @@ private:
     std::vector<std::string> resources_;
     std::map<std::string, std::string> shortNames_, longNames_;  // by Key of the other
     int openFiles_ = 0;
+    std::map<std::string, std::vector<TFileHolder>> holders_;  // by Key
+    int runLocks_ = 0;
 
     // FindFiles, ListDirectory and AnsiUpperCase run on the search's pool
     // too; building and inspecting the machine happen while no search runs.

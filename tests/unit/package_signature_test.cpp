@@ -145,9 +145,17 @@ TEST(SignedPackages, ASignedUpdaterTakesOnlyItsPublishersPackagesAnUnsignedOneCh
             EXPECT_EQ(1, w.Services.Closes);
         }
 
-        const int status = RunUnattended(m, ParseCommandLine({"C:\\oupdate.exe", "/S", kPackage,
-                                                              std::string("/LOG=") + kLog}));
+        const int status =
+            RunUnattended(m, ParseCommandLine({"C:\\oupdate.exe", "/S", kPackage,
+                                               std::string("/LOG=") + kLog, "/REPORT=C:\\r.json"}));
         EXPECT_EQ(c.ExitCode, status);
+        // The run report names the package's signature as the check found it.
+        const char* state = c.ExitCode != ecSuccess          ? "null"
+                            : c.Sig == TSig::None             ? "\"unsigned\""
+                            : c.Program == TProgram::Unsigned ? "\"integrity-only\""
+                                                              : "\"signed\"";
+        EXPECT_NE(std::string::npos,
+                  m.Content("C:\\r.json").find(std::string("\"signature\": ") + state));
         const std::string log = m.Content(kLog);
         EXPECT_NE(std::string::npos, log.find(c.LogLine)) << log;
         EXPECT_EQ(c.ExitCode == ecSuccess ? "new ledger\r\n" : "old ledger",

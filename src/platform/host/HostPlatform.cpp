@@ -2,6 +2,7 @@
 // taken with '\' as '/'; names match ignoring ASCII letter case.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -116,6 +117,17 @@ public:
         const off_t here = ::lseek(fd_, 0, SEEK_CUR);
         return here >= 0 && ::ftruncate(fd_, here) == 0;
     }
+
+private:
+    int fd_;
+};
+
+// The machine-wide lock: an exclusive flock on one file of the temporary
+// directory, which the system lets go with the descriptor.
+class THostRunLock : public TRunLock {
+public:
+    explicit THostRunLock(int fd) : fd_(fd) {}
+    ~THostRunLock() override { ::close(fd_); }
 
 private:
     int fd_;
@@ -262,6 +274,25 @@ public:
     bool WriteStandardOutput(const std::string& text) override {
         return ::write(STDOUT_FILENO, text.data(), text.size()) ==
                static_cast<ssize_t>(text.size());
+    }
+
+    // --- one update at a time on a machine ---
+    TRunLockResult TakeRunLock() override {
+        TRunLockResult result;
+        const std::string path = GetTempDir() + "oupdate.run.lock";
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        if (fd < 0) {
+            result.Note = path + ": " + std::strerror(errno);
+            return result;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            result.Lock = std::make_unique<THostRunLock>(fd);
+            return result;
+        }
+        result.HeldElsewhere = errno == EWOULDBLOCK;
+        if (!result.HeldElsewhere) result.Note = path + ": " + std::strerror(errno);
+        ::close(fd);
+        return result;
     }
 
     // --- signed data and digests ---

@@ -11,9 +11,11 @@
 #include "common/Errors.h"
 #include "platform/Platform.h"
 #include "platform/win32/AnsiNames.h"
+#include "platform/win32/FileHolders.h"
 #include "platform/win32/Cryptography.h"
 #include "platform/win32/Handle.h"
 #include "platform/win32/Listing.h"
+#include "platform/win32/RunLock.h"
 #include "platform/win32/WinApi.h"
 
 #include <sddl.h>
@@ -389,6 +391,17 @@ public:
         if (::GetFileAttributesW(sibling.c_str()) != INVALID_FILE_ATTRIBUTES)
             throw ENameNotRepresentable(win32::ShownAnsi(sibling));
         return std::string();  // not there yet: it reaches nothing
+    }
+
+    // --- the machine-readable report of a run ---
+    std::string AnsiToUtf8(const std::string& text) override { return win32::AnsiToUtf8(text); }
+
+    // --- one update at a time on a machine ---
+    TRunLockResult TakeRunLock() override { return win32::TakeRunLock(); }
+
+    // --- who holds a file ---
+    std::vector<TFileHolder> FileHolders(const std::string& path) override {
+        return win32::FileHolders(path);
     }
 
     // --- signed data and digests ---
