@@ -6,8 +6,9 @@ rem
 rem   install.cmd [more options for the updater, e.g. /DIR=\\server\share]
 rem
 rem The update is the program named in UPDATE below, beside this script.
-rem Its log is appended to a file named after it (ledger-update.exe.log) in
-rem the folder OUP_LOG_DIR, which is %ProgramData%\oupdate\logs unless set.
+rem Its log is appended to a file named after it (ledger-update.exe.log), and
+rem its report (ledger-update.exe.json, see docs/report.md) replaced, in the
+rem folder OUP_LOG_DIR, which is %ProgramData%\oupdate\logs unless set.
 rem A local log folder (and %ProgramData%\oupdate for the default one) is
 rem made for SYSTEM and the Administrators only; one that is already there
 rem and owned by anyone else is refused (status 2), since a user who owns it
@@ -20,6 +21,8 @@ rem   1     some files could not be updated (the log names them)
 rem   2     no package, an unreadable package, or the log cannot be written
 rem         (or its folder is refused)
 rem   3     no installation of the program was found
+rem   1618  another update is running on this machine; nothing was changed.
+rem         Intune and Configuration Manager try again by themselves.
 setlocal
 set "UPDATE=ledger-update.exe"
 rem (Status checks are "if errorlevel", not "||": Wine's cmd, which the
@@ -36,7 +39,7 @@ if not "%OUP_LOG_DIR:~0,2%"=="\\" (
     mkdir "%OUP_LOG_DIR%"
 )
 rem start /wait waits for the (windowless) program and keeps its status.
-start "" /wait "%~dp0%UPDATE%" /S "/LOG=%OUP_LOG_DIR%\%UPDATE%.log" %*
+start "" /wait "%~dp0%UPDATE%" /S "/LOG=%OUP_LOG_DIR%\%UPDATE%.log" "/REPORT=%OUP_LOG_DIR%\%UPDATE%.json" %*
 exit /b %ERRORLEVEL%
 
 rem :admin_only FOLDER: makes FOLDER for SYSTEM (S-1-5-18) and the

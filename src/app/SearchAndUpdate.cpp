@@ -1,5 +1,6 @@
 // The wizard's two long steps, wired to its controls: the instance search of
 // page 2 (Start) and the update run of page 4.
+#include "app/RunReport.h"
 #include "app/Update.h"
 #include "app/UpdateLog.h"
 #include "search/InstanceSearch.h"
@@ -19,6 +20,7 @@ void TUpdate::StartKnappClick() {
     c.AvbrytKnapp->SetVisible(true);
     c.driveliste->SetVisible(false);
     c.Liste->Clear();
+    report_->SetInstallations({});
     Services.SetCursor(TCursorKind::crHourGlass);
     c.StartKnapp->SetVisible(false);
     c.Animate1->SetVisible(true);
@@ -70,6 +72,10 @@ void TUpdate::StartKnappClick() {
     c.filelabel1->SetVisible(false);
     c.Animate1->SetVisible(false);
     Log("Search finished: " + std::to_string(c.Liste->Count()) + " installation(s) found");
+    std::vector<TInstallation> found;
+    for (int i = 0; i < c.Liste->Count(); ++i)
+        found.push_back({c.Liste->ItemCaption(i), c.Liste->ItemChecked(i)});
+    report_->SetInstallations(found);
     ++Page;
     ShowPage();
 }
@@ -84,6 +90,8 @@ void TUpdate::PreviewLine(const std::string& line) {
 
 void TUpdate::OnUpdateReport(const TUpdateRun& run, const TUpdateReport& report) {
     TWizardControls& c = Controls;
+    // The report records each decision the lines below give.
+    report_->AddDecision(report, run.Entries().at(report.Entry));
     switch (report.Kind) {
         case TReportKind::WouldInstall:
             PreviewLine("Would install " + report.Target);
@@ -92,6 +100,7 @@ void TUpdate::OnUpdateReport(const TUpdateRun& run, const TUpdateReport& report)
             PreviewLine("Would skip " + report.Target + ": " + report.Reason);
             return;
         case TReportKind::WouldFail:
+        case TReportKind::WouldRefuse:
             PreviewLine("Would fail " + report.Target + ": " + report.Reason);
             return;
         case TReportKind::Visiting:
@@ -115,7 +124,9 @@ void TUpdate::OnUpdateReport(const TUpdateRun& run, const TUpdateReport& report)
             break;
         }
         case TReportKind::Scheduled:
-            Log("Scheduled " + report.Target + " for replacement at restart");
+            // Who holds the file, where the system could say.
+            Log("Scheduled " + report.Target + " for replacement at restart" +
+                (report.Reason.empty() || report.Reason == kInUseText ? "" : ": " + report.Reason));
             break;
         case TReportKind::Refused: {
             // A failure too: the memo says why, for a user without a log.
@@ -144,6 +155,7 @@ void TUpdate::RunUpdate() {
     std::vector<TInstallation> installations;
     for (int i = 0; i < c.Liste->Count(); ++i)
         installations.push_back({c.Liste->ItemCaption(i), c.Liste->ItemChecked(i)});
+    report_->SetInstallations(installations);
     TUpdateRun run(Platform, Script.FileEntries, {WorkDir, WindowsDir, SystemDir});
     run.OnReport = [&](const TUpdateReport& report) { OnUpdateReport(run, report); };
     run.RestartReplace = !CommandLine.NoRestartReplace;

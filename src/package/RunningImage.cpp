@@ -15,8 +15,6 @@ constexpr int kOpenAttempts = 5;
 constexpr unsigned kRetryDelayMs = 50;
 // The loader always maps at least the first page of an image, headers and all.
 constexpr size_t kMappedHeaderBytes = 4096;
-// Far beyond any real signature (a few KiB, some more with timestamps).
-constexpr uint32_t kMaxCertificateTable = 16u << 20;
 
 }  // namespace
 
@@ -65,17 +63,5 @@ TRunningImage::TRunningImage(TPlatform& platform, std::string path) : path_(std:
 }
 
 TImageTrail TRunningImage::Trail() { return ReadImageTrail(headers_, fileSize_, *file_, path_); }
-
-std::vector<uint8_t> ReadCertificateTable(TStream& file, const TImageHeaders& headers) {
-    if (headers.CertificateOffset == 0 || headers.CertificateSize == 0) return {};
-    const int64_t size = file.Size();
-    const uint64_t end = uint64_t(headers.CertificateOffset) + headers.CertificateSize;
-    if (headers.CertificateSize > kMaxCertificateTable || size < 0 || end > uint64_t(size))
-        throw EReadError(kReadErrorText);
-    std::vector<uint8_t> table(headers.CertificateSize);
-    file.SetPosition(headers.CertificateOffset);
-    file.ReadBuffer(table.data(), table.size());
-    return table;
-}
 
 }  // namespace oup

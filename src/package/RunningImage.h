@@ -18,7 +18,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "common/Errors.h"
 #include "common/Stream.h"
@@ -49,7 +48,8 @@ public:
     TRunningImage& operator=(const TRunningImage&) = delete;
 
     const std::string& Path() const { return path_; }
-    // The one handle. Its position is whoever reads last's: seek first.
+    // The one handle, for the package and the certificate table
+    // (package/CertificateTable.h). Its position is whoever reads last's: seek first.
     TFileStream& File() { return *file_; }
     int64_t FileSize() const { return fileSize_; }
     // The mapped headers where the platform has them, else the file's.
@@ -66,11 +66,5 @@ private:
     int64_t fileSize_ = -1;
     TImageHeaders headers_;
 };
-
-// The bytes of an executable's certificate table (the security directory
-// of its headers), read from the file it belongs to; empty when the headers
-// name none. Raises EReadError when the table does not lie wholly inside the
-// file. For the running program, pass TRunningImage's File() and Headers().
-std::vector<uint8_t> ReadCertificateTable(TStream& file, const TImageHeaders& headers);
 
 }  // namespace oup

@@ -56,6 +56,22 @@ bool NamesSystemDirectory(const std::string& targetDir) {
            targetDir.find(kMacroWinSysDir) != std::string::npos;
 }
 
+std::string InUseReason(const std::vector<TFileHolder>& holders) {
+    // A library many programs load would make a line without end.
+    constexpr size_t kNamed = 3;
+    std::string reason = kInUseText;
+    for (size_t i = 0; i < holders.size() && i < kNamed; ++i) {
+        const TFileHolder& h = holders[i];
+        reason += i == 0 ? " by " : ", ";
+        reason += (h.Application.empty() ? h.Executable : h.Application) + " (";
+        if (!h.Executable.empty() && !h.Application.empty()) reason += h.Executable + ", ";
+        reason += "process " + std::to_string(h.ProcessId) + ")";
+    }
+    if (holders.size() > kNamed)
+        reason += " and " + std::to_string(holders.size() - kNamed) + " more";
+    return reason;
+}
+
 std::string StagedCopyName(const std::string& targetFile) { return targetFile + ".oupnew"; }
 
 TUpdateRun::TUpdateRun(TPlatform& platform, std::vector<TFileEntry> entries, TUpdateDirs dirs)
@@ -251,6 +267,10 @@ void TUpdateRun::InstallEntry(const std::string& installationDir, size_t entryIn
     } catch (const Exception&) {
         swap = TSwap::Failed;
     }
+    // Who holds the file tells the user what to close; asked once it is
+    // certain that someone does.
+    const bool inUse = swap == TSwap::Scheduled || swap == TSwap::InUse;
+    const std::string reason = inUse ? InUseReason(platform_.FileHolders(targetFile)) : "";
     switch (swap) {
         case TSwap::Replaced:
         case TSwap::Scheduled:
@@ -259,13 +279,12 @@ void TUpdateRun::InstallEntry(const std::string& installationDir, size_t entryIn
             entry.Installed = true;
             ++(swap == TSwap::Replaced ? installed_ : scheduled_);
             Report(swap == TSwap::Replaced ? TReportKind::Installed : TReportKind::Scheduled,
-                   targetFile, {}, installationDir, entryIndex);
+                   targetFile, reason, installationDir, entryIndex);
             break;
         case TSwap::Failed:
         case TSwap::InUse:
             ++failed_;
-            Report(TReportKind::Failed, targetFile, swap == TSwap::InUse ? "in use" : "",
-                   installationDir, entryIndex);
+            Report(TReportKind::Failed, targetFile, reason, installationDir, entryIndex);
             break;
     }
 }
@@ -332,7 +351,7 @@ void TUpdateRun::Preview() {
         }
         if (pair.Decision.Fail) {
             ++failed_;
-            Report(TReportKind::WouldFail, pair.Decision.Target, pair.Decision.Reason,
+            Report(TReportKind::WouldRefuse, pair.Decision.Target, pair.Decision.Reason,
                    installation.Dir, pair.Entry);
             continue;
         }

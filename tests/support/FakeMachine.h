@@ -105,6 +105,16 @@ public:
     std::string MappedFile;  // the system's name for the mapped program file; empty: ModuleFile
     std::function<void()> BeforeModuleOpen;  // a swap between the look at that name and the open
 
+    // --- the report, the one-run lock, who holds a file ---
+    // The programs that hold this file, as the system would name them.
+    void SetHolders(const std::string& path, std::vector<TFileHolder> holders) {
+        holders_[Key(path)] = std::move(holders);
+    }
+    TDateTime UtcTime = 38412.25;  // the clock, UTC: 01.03.2005 06:00:00
+    // The lock is one per machine: a second TakeRunLock while a lock lives
+    // finds it held, as a second process would.
+    bool RunLocked() const { return runLocks_ > 0; }
+
     // --- TPlatform ---
     bool FindFiles(const std::string& pattern,
                    const std::function<bool(const TSearchRec&)>& onEntry) override;
@@ -153,6 +163,22 @@ public:
     std::string UserSid() override { return AccountSid; }
     bool CreateDirWithSecurity(const std::string& path, const std::string& sddl) override;
     int64_t FreeDiskSpace(const std::string& dir) override;  // SetDiskSpace's, or -1
+    TDateTime UtcNow() override { return UtcTime; }
+    TRunLockResult TakeRunLock() override;
+    std::vector<TFileHolder> FileHolders(const std::string& path) override {
+        const auto found = holders_.find(Key(path));
+        return found == holders_.end() ? std::vector<TFileHolder>() : found->second;
+    }
+
+    // --- signed data and digests ---
+    // This machine has no cryptography. Signed data is what FakeSignedData
+    // makes (the content, the signer, and whether the signature holds), and
+    // the digest stands in for SHA-256: it tells different bytes apart, no more.
+    static std::vector<uint8_t> FakeSignedData(const std::string& content,
+                                               const TSignerIdentity& signer,
+                                               bool signatureHolds = true);
+    TSignedData DecodeSignedData(const std::vector<uint8_t>& der, bool verify) override;
+    bool Sha256(TStream& stream, TSha256& digest, int64_t& size) override;
 
     struct TData {
         std::vector<uint8_t> Bytes;
@@ -160,6 +186,10 @@ public:
         size_t WriteLimit = SIZE_MAX;
         size_t ReadLimit = SIZE_MAX;
         bool SeekFails = false;
+        // Handles open right now that write, and that deny writing
+        // (ReadDenyWrite): each kind keeps the other out, and a denying one
+        // keeps deleting, renaming and replacing out too.
+        int Writers = 0, WriteDeniers = 0;
     };
     struct TNode {
         std::string Path;  // as created
@@ -180,6 +210,8 @@ private:
     TNode* Find(const std::string& path);
     const TNode* Find(const std::string& path) const;
     bool ParentIsDir(const std::string& key) const;
+    // Open with writing, deleting and renaming denied (ReadDenyWrite).
+    static bool Held(const TNode& node);
 
     std::map<std::string, TNode> nodes_;  // by upper-cased path without trailing '\'
     std::map<char, unsigned> driveTypes_;
@@ -188,6 +220,8 @@ private:
     std::vector<std::string> resources_;
     std::map<std::string, std::string> shortNames_, longNames_;  // by Key of the other
     int openFiles_ = 0;
+    std::map<std::string, std::vector<TFileHolder>> holders_;  // by Key
+    int runLocks_ = 0;
 
     // FindFiles, ListDirectory and AnsiUpperCase run on the search's pool
     // too; building and inspecting the machine happen while no search runs.

@@ -137,12 +137,5 @@ TEST(RunningImage, OnlyTheMappedFileIsReadAndASwapIsRefused) {
     }
 }
 
-TEST(CertificateTable, ReadOnlyWhereItLiesWholeInTheFile) {
-    TMemoryStream file(std::vector<uint8_t>(0x900, 'c'));
-    EXPECT_TRUE(ReadCertificateTable(file, {}).empty());  // unsigned
-    EXPECT_EQ(std::vector<uint8_t>(0x100, 'c'), ReadCertificateTable(file, {0, 0x800, 0x100}));
-    EXPECT_THROW(ReadCertificateTable(file, {0, 0x800, 0x101}), EReadError);  // a byte past the end
-}
-
 }  // namespace
 }  // namespace oup

@@ -54,7 +54,15 @@ struct TFindHandleTraits {
     static void Close(THandleType h) { ::FindClose(h); }
 };
 
+// Handles of kernel objects that give null for none (CreateMutexW, OpenProcess).
+struct TObjectHandleTraits {
+    using THandleType = HANDLE;
+    static THandleType Invalid() { return nullptr; }
+    static void Close(THandleType h) { ::CloseHandle(h); }
+};
+
 using TFileHandle = TUniqueHandle<TFileHandleTraits>;
 using TFindHandle = TUniqueHandle<TFindHandleTraits>;
+using TObjectHandle = TUniqueHandle<TObjectHandleTraits>;
 
 }  // namespace oup::win32

@@ -12,10 +12,13 @@
 #include "platform/Platform.h"
 #include "platform/win32/Account.h"
 #include "platform/win32/AnsiNames.h"
+#include "platform/win32/FileHolders.h"
+#include "platform/win32/Cryptography.h"
 #include "platform/win32/Handle.h"
 #include "platform/win32/Listing.h"
 #include "platform/win32/NetResources.h"
 #include "platform/win32/RunningModule.h"
+#include "platform/win32/RunLock.h"
 #include "platform/win32/WinApi.h"
 
 namespace oup {
@@ -187,6 +190,9 @@ public:
                 break;
             case TOpenMode::ReadWriteShared:
                 access = GENERIC_READ | GENERIC_WRITE;
+                break;
+            case TOpenMode::ReadDenyWrite:
+                share = FILE_SHARE_READ;
                 break;
             case TOpenMode::Create:
                 // A file being written is nobody else's business until it is done.
@@ -367,6 +373,25 @@ public:
         return win32::CreateDirectoryWithSddl(path, sddl);
     }
     int64_t FreeDiskSpace(const std::string& dir) override { return win32::FreeBytesFor(dir); }
+
+    // --- the machine-readable report of a run ---
+    std::string AnsiToUtf8(const std::string& text) override { return win32::AnsiToUtf8(text); }
+
+    // --- one update at a time on a machine ---
+    TRunLockResult TakeRunLock() override { return win32::TakeRunLock(); }
+
+    // --- who holds a file ---
+    std::vector<TFileHolder> FileHolders(const std::string& path) override {
+        return win32::FileHolders(path);
+    }
+
+    // --- signed data and digests ---
+    TSignedData DecodeSignedData(const std::vector<uint8_t>& der, bool verify) override {
+        return win32::DecodeSignedData(der, verify);
+    }
+    bool Sha256(TStream& stream, TSha256& digest, int64_t& size) override {
+        return win32::Sha256(stream, digest, size);
+    }
 
 private:
     std::atomic<bool> plainListing_{false};  // a system that knows only FindFirstFileW
