@@ -1,8 +1,6 @@
-/* swaplaunch PROGRAM MOVED OTHER "ARGUMENTS": starts PROGRAM suspended (its
-   image mapped, none of its code run), renames its file to MOVED, copies
-   OTHER to its path, and only then lets it run, as if a user swapped the
-   file right after the start. Prints "swapped" and ends with the program's
-   exit status; 255 when it cannot start or swap. */
+/* swaplaunch PROGRAM MOVED OTHER "ARGUMENTS": starts PROGRAM suspended (mapped, none of its
+   code run), renames its file to MOVED, copies OTHER to its path, then lets it run. Prints
+   "swapped" and ends with the program's exit status; 255 when it cannot start or swap. */
 #include <stdio.h>
 #include <windows.h>
 
@@ -16,10 +14,8 @@ int wmain(int argc, wchar_t** argv) {
     if (!CreateProcessW(argv[1], line, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL, &startup,
                         &process))
         return 255;
-    if (!MoveFileW(argv[1], argv[2]) || !CopyFileW(argv[3], argv[1], TRUE)) {
-        TerminateProcess(process.hProcess, 255);
-        return 255;
-    }
+    if (!MoveFileW(argv[1], argv[2]) || !CopyFileW(argv[3], argv[1], TRUE))
+        return TerminateProcess(process.hProcess, 255), 255;
     printf("swapped\n");
     ResumeThread(process.hThread);
     WaitForSingleObject(process.hProcess, INFINITE);
