@@ -128,6 +128,8 @@ installed_everywhere $name
 expect "$name: neither mpr.dll nor winmm.dll was loaded from beside the program" no_marker
 
 # --- the program's file swapped after the loader mapped it ---
+rm -f "$downloads"/mpr.dll "$downloads"/winmm.dll  # this case on its own
+export WINEDLLOVERRIDES="mscoree,mshtml="
 # The same headers, other code (a stretch of .text filled with int 3), and a
 # package that would install evil-planted.dll into every installation.
 read -r text_size text_at < <(i686-w64-mingw32-objdump -h "$cdir/oupdate.exe" |
