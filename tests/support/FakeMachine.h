@@ -97,6 +97,14 @@ public:
 
     static constexpr int32_t kDefaultTime = 0x325C86FA;  // 28.02.2005 16:55:52
 
+    // --- an elevated run ---
+    bool Elevated = false;     // an administrator's full token, or SYSTEM
+    bool WithoutUser = false;  // LocalSystem, or session 0
+    std::string AccountSid = "S-1-5-21-1000-2000-3000-1001";
+    std::map<std::string, std::string> DirSecurity;  // the SDDL each directory was made with
+    std::string MappedFile;  // the system's name for the mapped program file; empty: ModuleFile
+    std::function<void()> BeforeModuleOpen;  // a swap between the look at that name and the open
+
     // --- the report, the one-run lock, who holds a file ---
     // The programs that hold this file, as the system would name them.
     void SetHolders(const std::string& path, std::vector<TFileHolder> holders) {
@@ -144,6 +152,17 @@ public:
         return true;
     }
     std::string SiblingPath(const std::string& path, const std::string& ext) override;
+    std::string MappedModuleName() override { return MappedFile.empty() ? ModuleFile : MappedFile; }
+    std::unique_ptr<TFileStream> OpenMappedModuleFile(const std::string& mappedName) override;
+    TMappedImage MappedModule() override {  // ModuleHeaders, loaded at its preferred base
+        return {ModuleHeaders.empty() ? nullptr : ModuleHeaders.data(), ModuleHeaders.size(),
+                0x400000};
+    }
+    bool IsElevated() override { return Elevated; }
+    bool RunsWithoutUser() override { return WithoutUser; }
+    std::string UserSid() override { return AccountSid; }
+    bool CreateDirWithSecurity(const std::string& path, const std::string& sddl) override;
+    int64_t FreeDiskSpace(const std::string& dir) override;  // SetDiskSpace's, or -1
     TDateTime UtcNow() override { return UtcTime; }
     TRunLockResult TakeRunLock() override;
     std::vector<TFileHolder> FileHolders(const std::string& path) override {
