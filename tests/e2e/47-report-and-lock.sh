@@ -90,8 +90,12 @@ keep() {
 # schema, has this exit status and preview flag, and one file record for
 # each decision line of the log, in order, with the log's target and
 # outcome. Prints what differs, and the outcomes with their reasons.
+# Debian's python3-jsonschema serves /usr/bin/python3, which a python3
+# earlier on the PATH (a pyenv one, say) may not see.
+schema_python=python3
+python3 -c 'import jsonschema' 2>/dev/null || schema_python=/usr/bin/python3
 check_report() {
-    python3 - "$report" "$root/docs/report.schema.json" "$log" "$1" "$2" <<'EOF'
+    "$schema_python" - "$report" "$root/docs/report.schema.json" "$log" "$1" "$2" <<'EOF'
 import json, re, sys
 import jsonschema
 
