@@ -32,7 +32,15 @@ void TUpdate::StartKnappClick() {
 
     TInstanceSearch search(Platform, {Script.ProgramFile, WorkDir, WindowsDir});
     search.OnRoot = [this](const std::string& root) { Log("Searching " + root); };
-    search.OnFound = [this](const std::string& dir) {
+    // One folder found by two paths (a link to it) is one installation: it
+    // is listed, and updated, by the path met first.
+    TInstallationSet found;
+    search.OnFound = [this, &found](const std::string& dir) {
+        const std::string same = found.Add(Platform, dir, FinalPathOfDirectory(Platform, dir));
+        if (!same.empty()) {
+            Log("Same as " + same + ": " + dir);
+            return;
+        }
         Controls.Liste->AddItem(dir, true);
         Log("Found " + dir);
     };
@@ -117,6 +125,9 @@ void TUpdate::OnUpdateReport(const TUpdateRun& run, const TUpdateReport& report)
         case TReportKind::Scheduled:
             Log("Scheduled " + report.Target + " for replacement at restart");
             break;
+        case TReportKind::SameAs:
+            Log("Same as " + report.Target + ": " + report.Installation);
+            return;
         case TReportKind::Refused: {
             // A failure too: the memo says why, for a user without a log.
             const std::string line = "Skipped " + report.Target + ": " + report.Reason;

@@ -58,8 +58,15 @@ bool NamesSystemDirectory(const std::string& targetDir) {
 
 std::string StagedCopyName(const std::string& targetFile) { return targetFile + ".oupnew"; }
 
+std::string InUseReason(const std::string& detail) {
+    return detail.empty() ? "in use" : "in use: " + detail;
+}
+
 TUpdateRun::TUpdateRun(TPlatform& platform, std::vector<TFileEntry> entries, TUpdateDirs dirs)
-    : platform_(platform), entries_(std::move(entries)), dirs_(std::move(dirs)) {}
+    : platform_(platform),
+      entries_(std::move(entries)),
+      dirs_(std::move(dirs)),
+      places_(platform, dirs_.WindowsDir, dirs_.SystemDir) {}
 
 void TUpdateRun::Report(TReportKind kind, const std::string& target, const std::string& reason,
                         const std::string& installation, size_t entry) {
@@ -128,49 +135,60 @@ void TUpdateRun::Refuse(const TDecision& refusal, const std::string& installatio
     Report(TReportKind::Refused, refusal.Target, refusal.Reason, installationDir, entryIndex);
 }
 
-TUpdateRun::TSwap TUpdateRun::CopyIntoPlace(const std::string& source, const std::string& target,
-                                            TDateTime date) {
+TUpdateRun::TSwap TUpdateRun::CopyIntoPlace(const std::string& source,
+                                            TWritePlaces::TPlace& place, const std::string& name,
+                                            TDateTime date, std::string& reason) {
     // The new file is made complete beside the old one first and then put in
     // its place in one step, so a copy that breaks off (a full disk, a
-    // vanished source) never leaves a half-written program behind.
-    const std::string dir = ExtractFilePath(target);
-    std::string temp;
-    for (unsigned n = 0; n < 0x10000 && temp.empty(); ++n) {
-        char name[16];
-        std::snprintf(name, sizeof name, "~oup%04X.tmp", n);
-        if (platform_.GetAttributes(dir + name) != kInvalidAttributes) continue;
-        const TOsResult copied = platform_.CopyFile(source, dir + name, true);
-        if (copied) {
-            temp = dir + name;
-        } else if (copied.Error != kErrorFileExists) {
-            platform_.DeleteFile(dir + name);  // what the copy wrote before it broke off
-            return TSwap::Failed;
-        }
-        // Otherwise another updater in this directory took the name between
-        // the look and the copy: the file is its own, and the next name is tried.
+    // vanished source) never leaves a half-written program behind. Until
+    // then it is deleted when closed: a run that dies leaves nothing.
+    TDirectory& dir = *place.Dir;
+    std::unique_ptr<THeldFile> temp;
+    for (unsigned n = 0; n < 0x10000 && !temp; ++n) {
+        char tempName[16];
+        std::snprintf(tempName, sizeof tempName, "~oup%04X.tmp", n);
+        // A name taken is another updater's file (or one that outlived a
+        // crash): never touched, the next name is tried.
+        const TOsResult created = dir.CreateTempFile(tempName, temp);
+        if (!created && created.Error != kErrorFileExists) return TSwap::Failed;
     }
-    if (temp.empty()) return TSwap::Failed;
-    // Dated before the swap: a rename, now or at the restart, keeps the time.
-    StampFileDate(temp, date);
-    TOsResult swapped = platform_.MoveFileReplace(temp, target);
+    if (!temp) return TSwap::Failed;
+    if (!IsAtOrBelow(platform_, temp->FinalPath(), place.BaseFinalPath)) {
+        reason = kThroughALinkText;
+        return TSwap::Failed;
+    }
+    {
+        const std::unique_ptr<TFileStream> in = platform_.OpenFile(source, TOpenMode::ReadShared);
+        std::vector<char> buffer(65536);
+        for (size_t n; (n = in->Read(buffer.data(), buffer.size())) > 0;)
+            temp->WriteBuffer(buffer.data(), n);
+    }
+    // Dated before the swap: a rename, now or at the restart, keeps the
+    // time. Years outside 1980..2107 keep the package copy's time.
+    int32_t dos = DateTimeToDos(date);
+    if (dos == 0) dos = platform_.FileAge(source);
+    if (dos > 0 || dos < -1) temp->SetLastWriteDos(dos);
+    // On the disk before the rename: after a power cut the file system may
+    // keep the rename and lose data still in the cache.
+    if (!temp->Flush()) return TSwap::Failed;
+
+    const std::string target = place.FinalPath + "\\" + name;
+    TOsResult swapped = temp->CommitAs(name);
     if (!swapped && RestartReplace && HeldByAProgram(swapped, target)) {
         bool held = true;
         for (int attempt = 0; held && attempt < kInUseRetries; ++attempt) {
             platform_.Sleep(kInUseRetryMs);
-            swapped = platform_.MoveFileReplace(temp, target);
+            swapped = temp->CommitAs(name);
             held = !swapped && HeldByAProgram(swapped, target);
             // Let go between the attempt and the look: one more try at once.
-            if (!swapped && !held) swapped = platform_.MoveFileReplace(temp, target);
+            if (!swapped && !held) swapped = temp->CommitAs(name);
         }
-        if (held) return StageForRestart(temp, target);
+        if (held) return StageForRestart(*temp, place, name, reason);
     }
-    if (!swapped) {
-        platform_.DeleteFile(temp);
-        return TSwap::Failed;
-    }
+    if (!swapped) return TSwap::Failed;
     // A copy an earlier run staged for this file is older than what is in
     // place now: it must not come back at the restart.
-    platform_.DeleteFile(StagedCopyName(target));
+    dir.DeleteEntry(StagedCopyName(name));
     return TSwap::Replaced;
 }
 
@@ -188,14 +206,23 @@ bool TUpdateRun::HeldByAProgram(TOsResult swap, const std::string& target) {
     }
 }
 
-TUpdateRun::TSwap TUpdateRun::StageForRestart(const std::string& temp, const std::string& target) {
-    const std::string staged = StagedCopyName(target);
-    if (RenamedAtRestart(target) && platform_.MoveFileReplace(temp, staged) &&
-        platform_.MoveFileAtRestart(PathAtRestart(staged), PathAtRestart(target)))
+TUpdateRun::TSwap TUpdateRun::StageForRestart(THeldFile& temp, TWritePlaces::TPlace& place,
+                                              const std::string& name, std::string& reason) {
+    // The rename at boot takes paths, resolved again then: by the final
+    // paths of now, and only in a folder no other user can change meanwhile.
+    const std::string target = place.FinalPath + "\\" + name;
+    const std::string staged = StagedCopyName(name);
+    if (!OnlyAdministratorsMayWrite(place.Dir->Writers(), platform_.CurrentAccountSid())) {
+        reason = InUseReason(
+            "its folder admits write to other users, so it is not left to be replaced at restart");
+        return TSwap::InUse;
+    }
+    if (RenamedAtRestart(target) && temp.CommitAs(staged) &&
+        platform_.MoveFileAtRestart(PathAtRestart(temp.FinalPath()), PathAtRestart(target)))
         return TSwap::Scheduled;
     // No staged copy without its rename: none may come back at a later restart.
-    platform_.DeleteFile(temp);
-    platform_.DeleteFile(staged);
+    place.Dir->DeleteEntry(staged);
+    reason = InUseReason();
     return TSwap::InUse;
 }
 
@@ -230,24 +257,21 @@ void TUpdateRun::InstallEntry(const std::string& installationDir, size_t entryIn
         return;
     }
     const std::string targetDir = ExpandTargetDir(entry.TargetDir, installationDir, dirs_);
+    std::string targetFile = TargetFileOf(targetDir, entry.TargetName);
 
     if (InOnceAlready(entry, entry.Installed)) {
-        Report(TReportKind::Skipped, TargetFileOf(targetDir, entry.TargetName),
-               kAlreadyInstalledText, installationDir, entryIndex);
+        Report(TReportKind::Skipped, targetFile, kAlreadyInstalledText, installationDir,
+               entryIndex);
         return;
     }
 
-    if (!platform_.DirectoryExists(targetDir)) {
-        try {
-            platform_.ForceDirectories(targetDir);
-        } catch (const Exception&) {
-            // A directory that cannot be made fails the copy just below.
-        }
-    }
-    const std::string targetFile = TargetFileOf(targetDir, entry.TargetName);
     TSwap swap = TSwap::Failed;
+    std::string reason;
+    TWritePlaces::TPlace place;
     try {
-        swap = CopyIntoPlace(dirs_.WorkDir + entry.SourceName, targetFile, entry.FileDate);
+        if (places_.Reach(installationDir, targetDir, place, reason))
+            swap = CopyIntoPlace(dirs_.WorkDir + entry.SourceName, place, entry.TargetName,
+                                 entry.FileDate, reason);
     } catch (const Exception&) {
         swap = TSwap::Failed;
     }
@@ -264,8 +288,7 @@ void TUpdateRun::InstallEntry(const std::string& installationDir, size_t entryIn
         case TSwap::Failed:
         case TSwap::InUse:
             ++failed_;
-            Report(TReportKind::Failed, targetFile, swap == TSwap::InUse ? "in use" : "",
-                   installationDir, entryIndex);
+            Report(TReportKind::Failed, targetFile, reason, installationDir, entryIndex);
             break;
     }
 }
@@ -274,13 +297,22 @@ void TUpdateRun::Plan(const std::vector<TInstallation>& installations) {
     installations_ = installations;
     plan_.clear();
     due_ = chosen_ = 0;
+    // Each installation is resolved once, before anything is written: its
+    // folder held open, its final path taken. One folder reached by two
+    // paths (a link to it) is one installation, updated at its first.
+    TInstallationSet resolved;
+    sameAs_.assign(installations_.size(), std::string());
     std::vector<bool> countedOnce(entries_.size(), false);
     for (size_t i = 0; i < installations_.size(); ++i) {
         const TInstallation& installation = installations_[i];
-        chosen_ += installation.Chosen;
+        if (installation.Chosen)
+            sameAs_[i] = resolved.Add(platform_, installation.Dir,
+                                      places_.InstallationFinalPath(installation.Dir));
+        const bool planned = installation.Chosen && sameAs_[i].empty();
+        chosen_ += planned;
         for (size_t e = 0; e < entries_.size(); ++e) {
             TPair pair{i, e, {}};
-            if (installation.Chosen) pair.Decision = Decide(installation.Dir, entries_[e]);
+            if (planned) pair.Decision = Decide(installation.Dir, entries_[e]);
             plan_.push_back(pair);
             if (!pair.Decision.Install) continue;
             // Files due, for a progress display: an entry for a directory
@@ -294,6 +326,15 @@ void TUpdateRun::Plan(const std::vector<TInstallation>& installations) {
     }
 }
 
+bool TUpdateRun::ReportedSameAs(const TPair& pair) {
+    const std::string& earlier = sameAs_.at(pair.Installation);
+    if (earlier.empty()) return false;
+    // Said once, at the installation's first pair; its pairs are the earlier one's.
+    if (pair.Entry == 0)
+        Report(TReportKind::SameAs, earlier, {}, installations_[pair.Installation].Dir, 0);
+    return true;
+}
+
 void TUpdateRun::Execute() {
     installed_ = failed_ = scheduled_ = 0;
     for (const TPair& pair : plan_) {
@@ -304,6 +345,7 @@ void TUpdateRun::Execute() {
                    pair.Entry);
             continue;
         }
+        if (ReportedSameAs(pair)) continue;
         Report(TReportKind::Visiting, instanceFile, {}, installation.Dir, pair.Entry);
         if (pair.Decision.Install)
             InstallEntry(installation.Dir, pair.Entry);
@@ -330,6 +372,7 @@ void TUpdateRun::Preview() {
                    installation.Dir, pair.Entry);
             continue;
         }
+        if (ReportedSameAs(pair)) continue;
         if (pair.Decision.Fail) {
             ++failed_;
             Report(TReportKind::WouldFail, pair.Decision.Target, pair.Decision.Reason,

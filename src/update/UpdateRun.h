@@ -11,6 +11,7 @@
 #include "common/DateTime.h"
 #include "platform/Platform.h"
 #include "update/UpdateScript.h"
+#include "update/WritePlaces.h"
 
 namespace oup {
 
@@ -54,6 +55,8 @@ enum class TReportKind {
                 // beside it (StagedCopyName) and replaces it when Windows restarts
     Refused,    // Target: the instance file or the bad name in the installation;
                 // Reason says why; a failure, though nothing was touched
+    SameAs,     // Installation: a chosen installation whose folder is one met
+                // before (Target), by another path: it is updated once, there
     // What Preview says of a pair, with the Target and Reason the run would
     // report for it; nothing is touched.
     WouldInstall,  // Target: the target file
@@ -81,6 +84,9 @@ bool NamesSystemDirectory(const std::string& targetDir);
 // Where the new copy of a file in use waits for the restart: beside it,
 // under one name per target, so a later run replaces it rather than adding one.
 std::string StagedCopyName(const std::string& targetFile);
+// Why a file that a program holds could not be replaced; detail says more
+// (empty: nothing more to say). Every "in use" failure is worded here.
+std::string InUseReason(const std::string& detail = std::string());
 
 class TUpdateRun {
 public:
@@ -137,10 +143,15 @@ private:
     // the entry keeps them.
     TDecision CheckRules(const std::string& installationDir, const TFileEntry& entry) const;
     std::string TargetFile(const std::string& installationDir, const TFileEntry& entry) const;
+    // Reports an installation that is one met before, at its first pair;
+    // true for each pair of such an installation.
+    bool ReportedSameAs(const TPair& pair);
     void Refuse(const TDecision& refusal, const std::string& installationDir, size_t entryIndex);
     enum class TSwap { Replaced, Scheduled, Failed, InUse };
-    TSwap CopyIntoPlace(const std::string& source, const std::string& target, TDateTime date);
-    TSwap StageForRestart(const std::string& temp, const std::string& target);
+    TSwap CopyIntoPlace(const std::string& source, TWritePlaces::TPlace& place,
+                        const std::string& name, TDateTime date, std::string& reason);
+    TSwap StageForRestart(THeldFile& temp, TWritePlaces::TPlace& place, const std::string& name,
+                          std::string& reason);
     bool HeldByAProgram(TOsResult swap, const std::string& target);
     bool RenamedAtRestart(const std::string& target);
     std::string PathAtRestart(const std::string& path);
@@ -152,6 +163,10 @@ private:
     TUpdateDirs dirs_;
     std::vector<TInstallation> installations_;
     std::vector<TPair> plan_;
+    TWritePlaces places_;
+    // Per installation: the chosen installation met before whose folder it
+    // is (empty: none).
+    std::vector<std::string> sameAs_;
     int due_ = 0, installed_ = 0, failed_ = 0, chosen_ = 0, scheduled_ = 0;
 };
 

@@ -13,6 +13,7 @@
 #include "common/DateTime.h"
 #include "common/Errors.h"
 #include "platform/Platform.h"
+#include "platform/host/HostDirectory.h"
 
 namespace oup {
 namespace {
@@ -261,9 +262,22 @@ public:
         return ::write(STDOUT_FILENO, text.data(), text.size()) ==
                static_cast<ssize_t>(text.size());
     }
+
+    // --- directories held open ---
+    TOsResult OpenDirectory(const std::string& path, std::unique_ptr<TDirectory>& out) override {
+        return host::OpenDirectory(path, out);
+    }
+    std::string CurrentAccountSid() override { return host::CurrentAccountSid(); }
+    TOsResult OpenOutputFile(const std::string& path, TOutputFileInfo& out) override {
+        return host::OpenOutputFile(path, out);
+    }
 };
 
 }  // namespace
+
+std::unique_ptr<TFileStream> host::FileFromDescriptor(int fd) {
+    return std::make_unique<THostFile>(fd);
+}
 
 TPlatform& SystemPlatform() {
     static THostPlatform platform;

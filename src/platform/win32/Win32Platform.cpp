@@ -11,6 +11,7 @@
 #include "common/Errors.h"
 #include "platform/Platform.h"
 #include "platform/win32/AnsiNames.h"
+#include "platform/win32/Directories.h"
 #include "platform/win32/Handle.h"
 #include "platform/win32/Listing.h"
 #include "platform/win32/WinApi.h"
@@ -387,6 +388,15 @@ public:
         return std::string();  // not there yet: it reaches nothing
     }
 
+    // --- directories held open ---
+    TOsResult OpenDirectory(const std::string& path, std::unique_ptr<TDirectory>& out) override {
+        return win32::OpenDirectory(path, out);
+    }
+    std::string CurrentAccountSid() override { return win32::AccountSid(); }
+    TOsResult OpenOutputFile(const std::string& path, TOutputFileInfo& out) override {
+        return win32::OpenOutputFile(path, out);
+    }
+
 private:
     std::atomic<bool> plainListing_{false};  // a system that knows only FindFirstFileW
     // The form of a path from a W call that the A calls reach.
@@ -413,6 +423,10 @@ private:
 };
 
 }  // namespace
+
+std::unique_ptr<TFileStream> win32::FileFromHandle(win32::TFileHandle handle) {
+    return std::make_unique<TWin32File>(std::move(handle));
+}
 
 TPlatform& SystemPlatform() {
     static TWin32Platform platform;
