@@ -120,9 +120,11 @@ public:
     // Everything written is on the disk, not only in a cache.
     virtual bool Flush() = 0;
     // A temporary file goes when it is closed (or its process ends) until
-    // this puts it in place over name, in its own directory, in one rename
-    // that replaces what was there. Fails as MoveFileEx does (access denied
-    // for a file a program holds); the file then stays temporary.
+    // this puts it in place over name, in its own directory, in one step
+    // that replaces what was there (a hard link where the volume has them,
+    // whose temporary name still goes on closing; a rename elsewhere).
+    // Fails as MoveFileEx does (access denied for a file a program holds);
+    // the file then stays temporary.
     virtual TOsResult CommitAs(const std::string& name) = 0;
 };
 

@@ -218,7 +218,8 @@ TUpdateRun::TSwap TUpdateRun::StageForRestart(THeldFile& temp, TWritePlaces::TPl
         return TSwap::InUse;
     }
     if (RenamedAtRestart(target) && temp.CommitAs(staged) &&
-        platform_.MoveFileAtRestart(PathAtRestart(temp.FinalPath()), PathAtRestart(target)))
+        platform_.MoveFileAtRestart(PathAtRestart(place.FinalPath + "\\" + staged),
+                                    PathAtRestart(target)))
         return TSwap::Scheduled;
     // No staged copy without its rename: none may come back at a later restart.
     place.Dir->DeleteEntry(staged);

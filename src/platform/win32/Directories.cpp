@@ -152,8 +152,14 @@ TOsResult SetNameInformation(HANDLE file, HANDLE dir, const std::string& name, U
     return status >= 0 ? TOsResult{} : TOsResult{ErrorOf(status)};
 }
 
+// What a volume without hard links answers a request for one.
+bool NoLinksHere(uint32_t error) {
+    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION ||
+           error == ERROR_INVALID_PARAMETER;
+}
+
 bool MarkForDeletion(HANDLE file, bool deletion) {
-    FILE_DISPOSITION_INFO disposition{deletion ? TRUE : FALSE};
+    FILE_DISPOSITION_INFO disposition{static_cast<BOOLEAN>(deletion)};
     return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
                                         sizeof disposition) != 0;
 }
@@ -178,8 +184,17 @@ public:
     std::string FinalPath() override { return FinalPathOf(raw_); }
     bool Flush() override { return ::FlushFileBuffers(raw_) != 0; }
     TOsResult CommitAs(const std::string& name) override {
-        // Kept from deletion only for the rename itself: a failed rename
-        // (a file in use) marks it again, so it still goes when closed.
+        // A second name for the file, over the target in one step: the
+        // temporary name still goes with the handle, so a kill at any
+        // moment leaves the target old or new and no temporary file.
+        const TOsResult linked = SetNameInformation(raw_, dir_, name, kFileLinkInformation);
+        if (linked || !NoLinksHere(linked.Error)) {
+            committed_ = committed_ || linked;
+            return linked;
+        }
+        // A volume without hard links (FAT): the file is kept from deletion
+        // for the rename alone, and a failed rename (a file in use) marks
+        // it again. A kill between the two leaves the temporary file.
         if (!committed_) MarkForDeletion(raw_, false);
         const TOsResult renamed = SetNameInformation(raw_, dir_, name, kFileRenameInformation);
         if (!renamed && !committed_) MarkForDeletion(raw_, true);
