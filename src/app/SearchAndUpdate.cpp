@@ -128,6 +128,19 @@ void TUpdate::OnUpdateReport(const TUpdateRun& run, const TUpdateReport& report)
         case TReportKind::SameAs:
             Log("Same as " + report.Target + ": " + report.Installation);
             return;
+        case TReportKind::WouldLeaveUnchanged:
+            PreviewLine("Would leave unchanged: " + report.Installation + ": " + report.Reason);
+            return;
+        case TReportKind::PutBack:
+            Log("Put back " + report.Target + " from " + KeptOldName(report.Target) +
+                ", left by an interrupted update");
+            return;
+        case TReportKind::LeftUnchanged: {
+            const std::string line = "Left unchanged: " + report.Installation + ": " + report.Reason;
+            c.Memo1->AppendLine(line);
+            Log(line);
+            break;
+        }
         case TReportKind::Refused: {
             // A failure too: the memo says why, for a user without a log.
             const std::string line = "Skipped " + report.Target + ": " + report.Reason;
@@ -158,6 +171,7 @@ void TUpdate::RunUpdate() {
     TUpdateRun run(Platform, Script.FileEntries, {WorkDir, WindowsDir, SystemDir});
     run.OnReport = [&](const TUpdateReport& report) { OnUpdateReport(run, report); };
     run.RestartReplace = !CommandLine.NoRestartReplace;
+    run.Atomic = CommandLine.Atomic;
     run.Plan(installations);
     if (CommandLine.Preview) {
         // The plan the update would carry out, and nothing carried out.

@@ -14,8 +14,6 @@ std::string TargetFileOf(std::string dir, const std::string& targetName) {
     return dir + "\\" + targetName;
 }
 
-constexpr const char* kAlreadyInstalledText =
-    "already installed into the Windows or system directory";
 
 // The Windows and system directories are shared by every installation: such
 // an entry goes in once, at the first installation where it works.
@@ -338,23 +336,38 @@ bool TUpdateRun::ReportedSameAs(const TPair& pair) {
 
 void TUpdateRun::Execute() {
     installed_ = failed_ = scheduled_ = 0;
-    for (const TPair& pair : plan_) {
-        const TInstallation& installation = installations_[pair.Installation];
-        const std::string instanceFile = installation.Dir + "\\" + entries_[pair.Entry].TargetName;
-        if (!installation.Chosen) {
-            Report(TReportKind::NotChosen, instanceFile, "installation not chosen", installation.Dir,
-                   pair.Entry);
+    const size_t perInstallation = entries_.size();
+    for (size_t first = 0; first < plan_.size(); first += perInstallation) {
+        const TInstallation& installation = installations_[plan_[first].Installation];
+        // What an interrupted run left half swapped goes back first; the
+        // pairs are then decided on the installation as it is now.
+        if (installation.Chosen && sameAs_[plan_[first].Installation].empty() &&
+            PutBack(installation.Dir))
+            for (size_t i = first; i < first + perInstallation; ++i)
+                plan_[i].Decision = Decide(installation.Dir, entries_[plan_[i].Entry]);
+        if (Atomic && installation.Chosen && sameAs_[plan_[first].Installation].empty()) {
+            InstallAtomically(first, perInstallation);
             continue;
         }
-        if (ReportedSameAs(pair)) continue;
-        Report(TReportKind::Visiting, instanceFile, {}, installation.Dir, pair.Entry);
-        if (pair.Decision.Install)
-            InstallEntry(installation.Dir, pair.Entry);
-        else if (pair.Decision.Fail)
-            Refuse(pair.Decision, installation.Dir, pair.Entry);
-        else
-            Report(TReportKind::Skipped, instanceFile, pair.Decision.Reason, installation.Dir,
-                   pair.Entry);
+        for (size_t i = first; i < first + perInstallation; ++i) {
+            const TPair& pair = plan_[i];
+            const std::string instanceFile =
+                installation.Dir + "\\" + entries_[pair.Entry].TargetName;
+            if (!installation.Chosen) {
+                Report(TReportKind::NotChosen, instanceFile, "installation not chosen",
+                       installation.Dir, pair.Entry);
+                continue;
+            }
+            if (ReportedSameAs(pair)) continue;
+            Report(TReportKind::Visiting, instanceFile, {}, installation.Dir, pair.Entry);
+            if (pair.Decision.Install)
+                InstallEntry(installation.Dir, pair.Entry);
+            else if (pair.Decision.Fail)
+                Refuse(pair.Decision, installation.Dir, pair.Entry);
+            else
+                Report(TReportKind::Skipped, instanceFile, pair.Decision.Reason, installation.Dir,
+                       pair.Entry);
+        }
     }
 }
 
@@ -364,46 +377,70 @@ void TUpdateRun::Preview() {
     // entries: a preview must not make a run after it skip anything.
     std::vector<bool> installed;
     for (const TFileEntry& entry : entries_) installed.push_back(entry.Installed);
+    // All or nothing: the first failure of an installation leaves it as it
+    // is, and what it would have installed into shared places is not in.
+    std::string firstFailure;
+    std::vector<bool> before = installed;
     for (const TPair& pair : plan_) {
-        const TInstallation& installation = installations_[pair.Installation];
-        const TFileEntry& entry = entries_[pair.Entry];
-        const std::string instanceFile = installation.Dir + "\\" + entry.TargetName;
-        if (!installation.Chosen) {
-            Report(TReportKind::WouldSkip, instanceFile, "installation not chosen",
-                   installation.Dir, pair.Entry);
-            continue;
+        if (pair.Entry == 0) {
+            firstFailure.clear();
+            before = installed;
         }
-        if (ReportedSameAs(pair)) continue;
-        if (pair.Decision.Fail) {
-            ++failed_;
-            Report(TReportKind::WouldFail, pair.Decision.Target, pair.Decision.Reason,
-                   installation.Dir, pair.Entry);
-            continue;
+        PreviewPair(pair, installed, firstFailure);
+        if (Atomic && !firstFailure.empty() && pair.Entry + 1 == entries_.size()) {
+            installed = before;
+            Report(TReportKind::WouldLeaveUnchanged, {}, firstFailure,
+                   installations_[pair.Installation].Dir, 0);
         }
-        if (!pair.Decision.Install) {
-            Report(TReportKind::WouldSkip, instanceFile, pair.Decision.Reason, installation.Dir,
-                   pair.Entry);
-            continue;
-        }
-        const std::string targetFile = TargetFile(installation.Dir, entry);
-        if (InOnceAlready(entry, installed[pair.Entry])) {
-            Report(TReportKind::WouldSkip, targetFile, kAlreadyInstalledText, installation.Dir,
-                   pair.Entry);
-            continue;
-        }
-        // The one failure that is certain before copying: nothing to copy.
-        // It leaves the entry out, so the next installation fails it again.
-        if (!platform_.FileExists(dirs_.WorkDir + entry.SourceName)) {
-            ++failed_;
-            Report(TReportKind::WouldFail, targetFile,
-                   "the package has no file \"" + entry.SourceName + "\"", installation.Dir,
-                   pair.Entry);
-            continue;
-        }
-        installed[pair.Entry] = true;
-        ++installed_;
-        Report(TReportKind::WouldInstall, targetFile, {}, installation.Dir, pair.Entry);
     }
+}
+
+void TUpdateRun::PreviewPair(const TPair& pair, std::vector<bool>& installed,
+                             std::string& firstFailure) {
+    const TInstallation& installation = installations_[pair.Installation];
+    const TFileEntry& entry = entries_[pair.Entry];
+    const std::string instanceFile = installation.Dir + "\\" + entry.TargetName;
+    const auto fail = [&](const std::string& target, const std::string& reason) {
+        ++failed_;
+        Report(TReportKind::WouldFail, target, reason, installation.Dir, pair.Entry);
+        if (firstFailure.empty()) firstFailure = target + ": " + reason;
+    };
+    if (!installation.Chosen) {
+        Report(TReportKind::WouldSkip, instanceFile, "installation not chosen",
+               installation.Dir, pair.Entry);
+        return;
+    }
+    if (ReportedSameAs(pair)) return;
+    if (pair.Decision.Fail) {
+        fail(pair.Decision.Target, pair.Decision.Reason);
+        return;
+    }
+    if (!pair.Decision.Install) {
+        Report(TReportKind::WouldSkip, instanceFile, pair.Decision.Reason, installation.Dir,
+               pair.Entry);
+        return;
+    }
+    const std::string targetFile = TargetFile(installation.Dir, entry);
+    if (InOnceAlready(entry, installed[pair.Entry])) {
+        Report(TReportKind::WouldSkip, targetFile, kAlreadyInstalledText, installation.Dir,
+               pair.Entry);
+        return;
+    }
+    // The one failure that is certain before copying: nothing to copy.
+    // It leaves the entry out, so the next installation fails it again.
+    if (!platform_.FileExists(dirs_.WorkDir + entry.SourceName)) {
+        fail(targetFile, "the package has no file \"" + entry.SourceName + "\"");
+        return;
+    }
+    // All or nothing refuses what could only be replaced at a restart.
+    if (const std::string obstacle = Atomic ? Obstacle(targetFile) : std::string();
+        !obstacle.empty()) {
+        fail(targetFile, obstacle);
+        return;
+    }
+    installed[pair.Entry] = true;
+    ++installed_;
+    Report(TReportKind::WouldInstall, targetFile, {}, installation.Dir, pair.Entry);
 }
 
 }  // namespace oup

@@ -135,7 +135,8 @@ std::string TWritePlaces::InstallationFinalPath(const std::string& installationD
 }
 
 bool TWritePlaces::Reach(const std::string& installationDir, const std::string& targetDir,
-                         TPlace& place, std::string& reason) {
+                         TPlace& place, std::string& reason, bool create,
+                         std::vector<std::string>* created) {
     const TTargetBase target =
         ChooseTargetBase(platform_, targetDir, installationDir, windowsDir_, systemDir_);
     if (target.Climbs) {
@@ -153,7 +154,8 @@ bool TWritePlaces::Reach(const std::string& installationDir, const std::string& 
     TDirectory* at = base.Dir.get();
     for (const std::string& name : target.Below) {
         std::unique_ptr<TDirectory> next;
-        const TOsResult opened = at->OpenSubdirectory(name, true, next);
+        const bool missing = at->Entry(name).Kind == TEntryKind::Missing;
+        const TOsResult opened = at->OpenSubdirectory(name, create, next);
         if (!opened || !next) {
             reason = opened.Error == kErrorIsALink
                          ? kThroughALinkText
@@ -166,6 +168,7 @@ bool TWritePlaces::Reach(const std::string& installationDir, const std::string& 
             reason = kThroughALinkText;
             return false;
         }
+        if (missing && created) created->push_back(place.FinalPath);
         current = std::move(next);
         at = current.get();
     }

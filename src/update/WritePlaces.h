@@ -84,8 +84,11 @@ public:
     // Opens the target directory of an entry from its place, creating the
     // folders that are missing. False, with the reason, when a folder on
     // the way is a link or resolves outside the place, or cannot be made.
+    // Without create, a missing folder fails it; created collects the final
+    // paths of the folders made, in order.
     bool Reach(const std::string& installationDir, const std::string& targetDir, TPlace& place,
-               std::string& reason);
+               std::string& reason, bool create = true,
+               std::vector<std::string>* created = nullptr);
     // The final path of an installation folder, opened now if it was not
     // yet; empty when it cannot be opened.
     std::string InstallationFinalPath(const std::string& installationDir);
