@@ -13,9 +13,15 @@
 #    the folder the run resolved;
 #  - /LOG= naming a link to a .cmd file: exit status 2, the reason on
 #    standard error, the .cmd untouched;
+#  - /ATOMIC with a read-only target in one of two installations: that one
+#    byte for byte as before, the other fully updated, exit status 1, the
+#    "Left unchanged" line in the log;
 #  - a kill sweep: a run of 60 files into two installations killed at ten
 #    moments; right after each kill every file is old or new and no ~oup
-#    file is left; a complete run then leaves every file new and nothing else.
+#    file is left; a complete run then leaves every file new and nothing else;
+#  - the same with /ATOMIC, each run starting on what the last kill left:
+#    the next run puts back what a killed swap left (.oupold files), and a
+#    complete run leaves every file new and nothing else.
 #
 # Environment (scripts/test.sh exports it): OUP_BUILD_WIN, OUP_BUILD_HOST,
 # WINEPREFIX. Logs go to $OUP_BUILD_WIN/e2e/.
@@ -129,6 +135,28 @@ expect "$name: the reason on standard error" grep -qF "The log file \"$win\\evil
     "$out/links-$name.stderr"
 expect "$name: the .cmd is untouched" test "$(tr -d '\r' <"$cdir/nightly.cmd")" = "@echo nightly"
 
+# --- /ATOMIC: a target that cannot be replaced leaves its installation as it was ---
+make_installations
+chmod 444 "$work/drive_n/Abacus/abacus.exe"  # Wine shows it read-only
+snapshot() { (cd "$1" && find . -printf '%p %y %s %T@\n' | sort && find . -type f -exec md5sum {} + | sort); }
+before=$(snapshot "$work/drive_n/Abacus")
+name=atomic
+log=$cdir/$name.log
+update $name "/LOG=$win\\$name.log" /ATOMIC
+cp "$log" "$out/links-$name.log"
+expect "$name: exit status $status, want 1" test "$status" = 1
+expect "$name: N:\\Abacus byte for byte as before" test "$before" = "$(snapshot "$work/drive_n/Abacus")"
+expect_log "Left unchanged: N:\\Abacus: N:\\Abacus\\abacus.exe: read-only: it cannot be replaced"
+m_updated() {
+    local m=$work/drive_m/Apps/Abacus
+    cmp -s "$src/abacus.ex_" "$m/abacus.exe" && cmp -s "$src/abacus.hl_" "$m/abacus.hlp" &&
+        cmp -s "$src/tables.dat" "$m/data/tables.dat" && cmp -s "$src/abacusrt.dl_" "$sysdll"
+}
+expect "$name: M:\\Apps\\Abacus fully updated" m_updated
+expect "$name: no ~oup or .oupold file anywhere" \
+    test -z "$(find "$work" \( -name '~oup*' -o -name '*.oupold' \) -print)"
+chmod 644 "$work/drive_n/Abacus/abacus.exe"
+
 # --- the kill sweep ---
 many=$work/many-src
 mkdir -p "$many"
@@ -162,8 +190,8 @@ count_files() {
             elif [[ $(tr -d '\r' <"$f") == "old $i" ]]; then old=$((old + 1))
             else torn=$((torn + 1)); fi
         done
-        find "$d" \( -name '~oup*' -o -name '*.oupnew' \) -printf '  left over: %p (%s bytes)\n'
-        litter=$((litter + $(find "$d" -name '~oup*' -o -name '*.oupnew' | wc -l)))
+        find "$d" \( -name '~oup*' -o -name '*.oupnew' -o -name '*.oupold' \) -printf '  left over: %p (%s bytes)\n'
+        litter=$((litter + $(find "$d" \( -name '~oup*' -o -name '*.oupnew' -o -name '*.oupold' \) | wc -l)))
     done
 }
 make_many
@@ -171,32 +199,42 @@ started=$(date +%s%N)
 update full-timing
 elapsed_ms=$((($(date +%s%N) - started) / 1000000))
 echo "  a whole run of 60 files takes $elapsed_ms ms"
-# Most of a run is Wine starting and the package being restored: the
-# kills fall in its second half, where the files are written.
-total_new=0 total_old=0 total_torn=0 total_litter=0
-for k in $(seq 1 10); do
+# sweep LABEL RESET OPTIONS...: ten runs killed at moments in the second
+# half of a run (most of a run is Wine starting and the package being
+# restored; the files are written after that), each on fresh installations
+# when RESET is 1, else on what the last kill left; then one complete run.
+sweep() {
+    local label=$1 reset=$2 k pid
+    shift 2
+    local total_new=0 total_old=0 total_torn=0 total_litter=0
     make_many
-    # $! is the Windows process itself: Wine's loader becomes it.
-    wine "$cdir/oupdate.exe" "$win\\abacus.oup" /S >/dev/null 2>&1 &
-    pid=$!
-    sleep "$(awk -v t="$elapsed_ms" -v k="$k" 'BEGIN { printf "%.3f", t * (0.45 + k * 0.06) / 1000 }')"
-    kill -9 "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-    sleep 0.5  # the Wine server closes what the killed process held
+    for k in $(seq 1 10); do
+        [[ $reset == 1 ]] && make_many
+        # $! is the Windows process itself: Wine's loader becomes it.
+        wine "$cdir/oupdate.exe" "$win\\abacus.oup" /S "$@" >/dev/null 2>&1 &
+        pid=$!
+        sleep "$(awk -v t="$elapsed_ms" -v k="$k" 'BEGIN { printf "%.3f", t * (0.45 + k * 0.06) / 1000 }')"
+        kill -9 "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+        sleep 0.5  # the Wine server closes what the killed process held
+        count_files
+        echo "  $label kill $k: $new new, $old old, $torn torn, $litter left over"
+        total_new=$((total_new + new)) total_old=$((total_old + old))
+        total_torn=$((total_torn + torn)) total_litter=$((total_litter + litter))
+    done
+    echo "  $label sweep: $total_new new, $total_old old, $total_torn torn, $total_litter left over in 10 kills"
+    expect "$label: no file was ever torn" test "$total_torn" = 0
+    update "$label-after" "$@"
     count_files
-    echo "  kill $k: $new new, $old old, $torn torn, $litter left over"
-    total_new=$((total_new + new)) total_old=$((total_old + old))
-    total_torn=$((total_torn + torn)) total_litter=$((total_litter + litter))
-done
-echo "  sweep: $total_new new, $total_old old, $total_torn torn, $total_litter left over in 10 kills"
-expect "kills: no file was ever torn" test "$total_torn" = 0
-expect "kills: no temporary file was left by any kill" test "$total_litter" = 0
-update after-kills
-count_files
-expect "after-kills: exit status $status, want 0" test "$status" = 0
-expect "after-kills: all 60 files new ($new)" test "$new" = 60
-expect "after-kills: nothing left over" test "$litter" = 0 -a \
-    "$(find "$work/drive_m" "$work/drive_n" -type f | wc -l)" = 62
+    expect "$label-after: exit status $status, want 0" test "$status" = 0
+    expect "$label-after: all 60 files new ($new)" test "$new" = 60
+    expect "$label-after: nothing left over" test "$litter" = 0 -a \
+        "$(find "$work/drive_m" "$work/drive_n" -type f | wc -l)" = 62
+    sweep_litter=$total_litter
+}
+sweep plain 1
+expect "plain: no temporary file was left by any kill" test "$sweep_litter" = 0
+sweep atomic 0 /ATOMIC
 
 echo "logs in $out"
 echo "links-and-kills: $passed passed, $failed failed"

@@ -1,5 +1,6 @@
 #include "platform/win32/Directories.h"
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -53,7 +54,7 @@ const TNative& Native() {
 constexpr NTSTATUS kStatusNameCollision = static_cast<NTSTATUS>(0xC0000035);
 constexpr ULONG kOpen = 1, kCreate = 2, kOpenIf = 3;
 constexpr ULONG kDirectoryFile = 0x1, kNonDirectoryFile = 0x40, kSynchronous = 0x20,
-                kOpenReparsePoint = 0x00200000, kForBackup = 0x4000;
+                kOpenReparsePoint = 0x00200000, kForBackup = 0x4000, kDeleteOnClose = 0x1000;
 constexpr ULONG kFileRenameInformation = 10, kFileLinkInformation = 11,
                 kFileDirectoryInformation = 1;
 constexpr DWORD kDirectoryAccess =
@@ -172,10 +173,17 @@ int32_t DosOf(const FILETIME& utc) {
     return static_cast<int32_t>((static_cast<uint32_t>(date) << 16) | time);
 }
 
+class TWin32Directory;
+
+// A temporary file. Where the volume has hard links it is opened
+// delete-on-close from its creation, so no moment of it can outlive a kill,
+// and put in place by a second name; elsewhere its deletion is a
+// disposition that the rename calls off.
 class TWin32HeldFile : public THeldFile {
 public:
-    TWin32HeldFile(TFileHandle handle, HANDLE dir)
-        : raw_(handle.Get()), dir_(dir), file_(FileFromHandle(std::move(handle))) {}
+    TWin32HeldFile(TFileHandle handle, TWin32Directory& dir, bool deleteOnClose)
+        : raw_(handle.Get()), dir_(dir), file_(FileFromHandle(std::move(handle))),
+          deleteOnClose_(deleteOnClose) {}
     size_t Read(void* buffer, size_t count) override { return file_->Read(buffer, count); }
     size_t Write(const void* buffer, size_t count) override { return file_->Write(buffer, count); }
     int64_t Seek(int64_t offset, TSeekOrigin origin) override { return file_->Seek(offset, origin); }
@@ -183,29 +191,16 @@ public:
     bool Truncate() override { return file_->Truncate(); }
     std::string FinalPath() override { return FinalPathOf(raw_); }
     bool Flush() override { return ::FlushFileBuffers(raw_) != 0; }
-    TOsResult CommitAs(const std::string& name) override {
-        // A second name for the file, over the target in one step: the
-        // temporary name still goes with the handle, so a kill at any
-        // moment leaves the target old or new and no temporary file.
-        const TOsResult linked = SetNameInformation(raw_, dir_, name, kFileLinkInformation);
-        if (linked || !NoLinksHere(linked.Error)) {
-            committed_ = committed_ || linked;
-            return linked;
-        }
-        // A volume without hard links (FAT): the file is kept from deletion
-        // for the rename alone, and a failed rename (a file in use) marks
-        // it again. A kill between the two leaves the temporary file.
-        if (!committed_) MarkForDeletion(raw_, false);
-        const TOsResult renamed = SetNameInformation(raw_, dir_, name, kFileRenameInformation);
-        if (!renamed && !committed_) MarkForDeletion(raw_, true);
-        if (renamed) committed_ = true;
-        return renamed;
-    }
+    TOsResult CommitAs(const std::string& name) override;
 
 private:
+    // The content moved into a temporary file whose deletion can be called off.
+    TOsResult MakeRenamable();
+
     HANDLE raw_;  // owned by file_
-    HANDLE dir_;  // the directory's, which outlives this file
+    TWin32Directory& dir_;  // outlives this file
     std::unique_ptr<TFileStream> file_;
+    bool deleteOnClose_;
     bool committed_ = false;
 };
 
@@ -213,6 +208,16 @@ class TWin32Directory : public TDirectory {
 public:
     explicit TWin32Directory(TFileHandle handle) : handle_(std::move(handle)) {
         final_ = FinalPathOf(handle_.Get());
+    }
+
+    HANDLE Handle() const { return handle_.Get(); }
+    // Set once a hard link was refused here: temporary files are made
+    // renamable from then on.
+    bool NoLinks = false;
+
+    NTSTATUS CreateTemp(const std::string& name, bool deleteOnClose, TFileHandle& out) {
+        return OpenRelative(handle_.Get(), name, GENERIC_READ | GENERIC_WRITE | DELETE, 0, kCreate,
+                            kNonDirectoryFile | (deleteOnClose ? kDeleteOnClose : 0), out);
     }
 
     std::string FinalPath() override { return final_; }
@@ -262,14 +267,12 @@ public:
     TOsResult CreateTempFile(const std::string& name, std::unique_ptr<THeldFile>& out) override {
         out.reset();
         TFileHandle handle;
-        const NTSTATUS status =
-            OpenRelative(handle_.Get(), name, GENERIC_READ | GENERIC_WRITE | DELETE, 0, kCreate,
-                         kNonDirectoryFile, handle);
+        const NTSTATUS status = CreateTemp(name, !NoLinks, handle);
         if (status < 0) return {ErrorOf(status)};
-        // Gone with the handle, also when this process is killed, until
-        // the rename puts it in place.
-        MarkForDeletion(handle.Get(), true);
-        out = std::make_unique<TWin32HeldFile>(std::move(handle), handle_.Get());
+        // Gone with the handle, also when this process is killed, until it
+        // is put in place.
+        if (NoLinks) MarkForDeletion(handle.Get(), true);
+        out = std::make_unique<TWin32HeldFile>(std::move(handle), *this, !NoLinks);
         return {};
     }
 
@@ -375,6 +378,61 @@ private:
     TFileHandle handle_;
     std::string final_;
 };
+
+TOsResult TWin32HeldFile::CommitAs(const std::string& name) {
+    // A second name for the file, over the target in one step: the
+    // temporary name still goes with the handle, so a kill at any moment
+    // leaves the target old or new and no temporary file.
+    if (!dir_.NoLinks) {
+        const TOsResult linked = SetNameInformation(raw_, dir_.Handle(), name, kFileLinkInformation);
+        if (linked || !NoLinksHere(linked.Error)) {
+            committed_ = committed_ || linked;
+            return linked;
+        }
+        dir_.NoLinks = true;
+    }
+    // A volume without hard links (FAT): the file is kept from deletion for
+    // the rename alone, and a failed rename (a file in use) marks it again.
+    // A kill between the two leaves the temporary file.
+    if (deleteOnClose_)
+        if (const TOsResult moved = MakeRenamable(); !moved) return moved;
+    if (!committed_) MarkForDeletion(raw_, false);
+    const TOsResult renamed = SetNameInformation(raw_, dir_.Handle(), name, kFileRenameInformation);
+    if (!renamed && !committed_) MarkForDeletion(raw_, true);
+    if (renamed) committed_ = true;
+    return renamed;
+}
+
+TOsResult TWin32HeldFile::MakeRenamable() {
+    TFileHandle copy;
+    for (unsigned n = 0; n < 0x1000 && !copy; ++n) {
+        char name[16];
+        std::snprintf(name, sizeof name, "~oupR%03X.tmp", n);
+        const NTSTATUS status = dir_.CreateTemp(name, false, copy);
+        if (status < 0 && status != kStatusNameCollision) return {ErrorOf(status)};
+    }
+    if (!copy) return {ERROR_FILE_EXISTS};
+    MarkForDeletion(copy.Get(), true);
+    LARGE_INTEGER start{};
+    if (!::SetFilePointerEx(raw_, start, nullptr, FILE_BEGIN)) return {::GetLastError()};
+    std::vector<char> buffer(65536);
+    for (DWORD got = 0;;) {
+        if (!::ReadFile(raw_, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
+            return {::GetLastError()};
+        if (got == 0) break;
+        DWORD put = 0;
+        if (!::WriteFile(copy.Get(), buffer.data(), got, &put, nullptr) || put != got)
+            return {ERROR_WRITE_FAULT};
+    }
+    FILETIME written;
+    if (::GetFileTime(raw_, nullptr, nullptr, &written))
+        ::SetFileTime(copy.Get(), nullptr, nullptr, &written);
+    if (!::FlushFileBuffers(copy.Get())) return {::GetLastError()};
+    raw_ = copy.Get();
+    file_ = FileFromHandle(std::move(copy));  // the first one goes as it closes
+    deleteOnClose_ = false;
+    return {};
+}
 
 }  // namespace
 
