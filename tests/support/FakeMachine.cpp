@@ -582,12 +582,12 @@ void TFakeMachine::AddLink(const std::string& path, const std::string& target, b
     nodes_[key].Unlisted = !listed;
 }
 
-void TFakeMachine::SetWriters(const std::string& dir, std::vector<std::string> sids) {
-    if (TNode* n = Find(dir)) n->Writers = std::move(sids);
-}
-
-void TFakeMachine::SetWritersUnknown(const std::string& dir) {
-    if (TNode* n = Find(dir)) n->WritersUnknown = true;
+void TFakeMachine::SetWriters(const std::string& dir,
+                              std::optional<std::vector<std::string>> sids) {
+    if (TNode* n = Find(dir)) {
+        n->Writers = std::move(sids);
+        n->WritersSet = true;
+    }
 }
 
 namespace {
@@ -622,25 +622,11 @@ public:
         return true;
     }
     TOsResult CommitAs(const std::string& name) override {
-        const std::string target = dirKey_ + "\\" + TFakeMachine::Key(name);
-        auto dir = machine_.nodes_.find(dirKey_);
-        if (dir == machine_.nodes_.end()) return {3};
-        if (machine_.BeforeCommit) machine_.BeforeCommit(dir->second.Path + "\\" + name);
-        auto t = machine_.nodes_.find(target);
-        if (t != machine_.nodes_.end() && target != key_) {
-            TFakeMachine::TNode& n = t->second;
-            // A held file refuses the rename with access denied, as on Windows.
-            if (n.Locked) {
-                if (n.UnlockAfter > 0 && --n.UnlockAfter == 0) n.Locked = false;
-                return {kErrorAccessDenied};
-            }
-            if ((n.Attr & faDirectory) || (n.Attr & faReadOnly)) return {kErrorAccessDenied};
-        }
-        TFakeMachine::TNode moved = machine_.nodes_.at(key_);
-        machine_.nodes_.erase(key_);
-        moved.Path = dir->second.Path + "\\" + name;
-        machine_.nodes_[target] = moved;
-        key_ = target;
+        const auto dir = machine_.nodes_.find(dirKey_);
+        if (dir != machine_.nodes_.end() && machine_.BeforeCommit)
+            machine_.BeforeCommit(dir->second.Path + "\\" + name);
+        if (const TOsResult moved = machine_.MoveEntry(key_, dirKey_, name); !moved) return moved;
+        key_ = dirKey_ + "\\" + TFakeMachine::Key(name);
         committed_ = true;
         ++machine_.Commits;
         machine_.UnflushedCommits += !flushed_;
@@ -721,26 +707,18 @@ public:
         return {};
     }
     TOsResult LinkEntry(const std::string& name, const std::string& newName) override {
-        if (key_.size() >= 2 && m_.NoHardLinks.count(key_[0])) return {kErrorNotSupported};
         return Duplicate(name, newName, true);
     }
     TOsResult RenameEntry(const std::string& from, const std::string& to) override {
-        const auto s = m_.nodes_.find(ChildKey(from));
-        if (s == m_.nodes_.end()) return {2};
-        if (s->second.Locked) return {kErrorSharingViolation};
-        if (const TOsResult free = Replaceable(to); !free) return free;
-        TFakeMachine::TNode moved = s->second;
-        m_.nodes_.erase(s);
-        moved.Path = FinalPath() + "\\" + to;
-        m_.nodes_[ChildKey(to)] = moved;
-        return {};
+        return m_.MoveEntry(ChildKey(from), key_, to);
     }
     TOsResult CopyEntry(const std::string& name, const std::string& newName) override {
         return Duplicate(name, newName, false);
     }
     std::optional<TFolderWriters> Writers() override {
         const auto it = m_.nodes_.find(key_);
-        if (it == m_.nodes_.end() || it->second.WritersUnknown) return std::nullopt;
+        if (it == m_.nodes_.end() || (it->second.WritersSet && !it->second.Writers))
+            return std::nullopt;
         if (it->second.Writers) return TFolderWriters{*it->second.Writers};
         return TFolderWriters{{kSystemSid, kAdministratorsSid}};
     }
@@ -772,6 +750,27 @@ private:
     TFakeMachine& m_;
     std::string key_;
 };
+
+TOsResult TFakeMachine::MoveEntry(const std::string& fromKey, const std::string& dirKey,
+                                  const std::string& name) {
+    const auto from = nodes_.find(fromKey), dir = nodes_.find(dirKey);
+    if (from == nodes_.end() || dir == nodes_.end()) return {kErrorNotFound};
+    if (from->second.Locked) return {kErrorSharingViolation};
+    const std::string target = dirKey + "\\" + Key(name);
+    if (TNode* t = target == fromKey ? nullptr : Find(target)) {
+        // A held file refuses the rename with access denied, as on Windows.
+        if (t->Locked) {
+            if (t->UnlockAfter > 0 && --t->UnlockAfter == 0) t->Locked = false;
+            return {kErrorAccessDenied};
+        }
+        if ((t->Attr & faDirectory) || (t->Attr & faReadOnly)) return {kErrorAccessDenied};
+    }
+    TNode moved = from->second;
+    nodes_.erase(from);
+    moved.Path = dir->second.Path + "\\" + name;
+    nodes_[target] = moved;
+    return {};
+}
 
 TOsResult TFakeMachine::OpenDirectory(const std::string& path, std::unique_ptr<TDirectory>& out) {
     out.reset();

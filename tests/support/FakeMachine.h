@@ -71,9 +71,8 @@ public:
     // does with a Unix link to a file (only a final path gives it away).
     void AddLink(const std::string& path, const std::string& target, bool listed = true);
     // Who may write into a directory (SIDs); by default SYSTEM and the
-    // Administrators only.
-    void SetWriters(const std::string& dir, std::vector<std::string> sids);
-    void SetWritersUnknown(const std::string& dir);  // its rights cannot be read
+    // Administrators only; nothing: its rights cannot be read.
+    void SetWriters(const std::string& dir, std::optional<std::vector<std::string>> sids);
     // The account the program runs as.
     std::string Account = "S-1-5-21-1000-1000-1000-500";
     // Called at each Sleep (a user acting during the in-use retries).
@@ -81,8 +80,6 @@ public:
     // Called with the final path of the name as a temporary file is about to
     // be committed over it; may throw to end the run there, as a kill does.
     std::function<void(const std::string&)> BeforeCommit;
-    // Drives whose volumes know no hard links (FAT).
-    std::set<char> NoHardLinks;
     // Temporary files renamed into place so far, and those of them renamed
     // before they were flushed to the disk.
     int Commits = 0, UnflushedCommits = 0;
@@ -183,7 +180,7 @@ public:
         std::string LinkTarget{};  // a link: where it leads
         bool Unlisted = false;   // it shows and opens as its target
         std::optional<std::vector<std::string>> Writers{};
-        bool WritersUnknown = false;
+        bool WritersSet = false;
     };
 
 private:
@@ -195,6 +192,10 @@ private:
     std::string Locate(const std::string& path, bool followLast = false) const;
     // The path to show for a node made at key by the name path ends in.
     std::string ShownPath(const std::string& key, const std::string& path) const;
+    // Renames the node at fromKey to name in the directory at dirKey,
+    // replacing what was there, as a rename refuses a held file.
+    TOsResult MoveEntry(const std::string& fromKey, const std::string& dirKey,
+                        const std::string& name);
     // A new empty file at path (links on the way followed).
     TNode& PutFile(const std::string& path, int32_t time, uint32_t attr);
     int links_ = 0;
