@@ -116,6 +116,9 @@ bool TUpdateRun::Swap(TPrepared& file, std::string& reason) {
                      : "it could not be replaced (error " + std::to_string(swapped.Error) + ")";
         return false;
     }
+    // The temporary name goes now: while its handle stays open, it holds the
+    // new file against a later entry for the same target and against the undo.
+    file.Temp.reset();
     return true;
 }
 

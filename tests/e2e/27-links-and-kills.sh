@@ -17,11 +17,11 @@
 #    byte for byte as before, the other fully updated, exit status 1, the
 #    "Left unchanged" line in the log;
 #  - a kill sweep: a run of 60 files into two installations killed at ten
-#    moments; right after each kill every file is old or new and no ~oup
-#    file is left; a complete run then leaves every file new and nothing else;
-#  - the same with /ATOMIC, each run starting on what the last kill left:
-#    the next run puts back what a killed swap left (.oupold files), and a
-#    complete run leaves every file new and nothing else.
+#    moments (a temporary file there, then 6, 12, ... 54 files new); right
+#    after each kill every file is old or new and no ~oup file is left; a
+#    complete run then leaves every file new and nothing else;
+#  - the same with /ATOMIC: a kill in a swap leaves .oupold files, which the
+#    complete run puts back before it updates.
 #
 # Environment (scripts/test.sh exports it): OUP_BUILD_WIN, OUP_BUILD_HOST,
 # WINEPREFIX. Logs go to $OUP_BUILD_WIN/e2e/.
@@ -194,31 +194,34 @@ count_files() {
         litter=$((litter + $(find "$d" \( -name '~oup*' -o -name '*.oupnew' -o -name '*.oupold' \) | wc -l)))
     done
 }
-make_many
-started=$(date +%s%N)
-update full-timing
-elapsed_ms=$((($(date +%s%N) - started) / 1000000))
-echo "  a whole run of 60 files takes $elapsed_ms ms"
-# sweep LABEL RESET OPTIONS...: ten runs killed at moments in the second
-# half of a run (most of a run is Wine starting and the package being
-# restored; the files are written after that), each on fresh installations
-# when RESET is 1, else on what the last kill left; then one complete run.
+# sweep LABEL OPTIONS...: ten runs, each on fresh installations, killed at
+# moments spread over the writing: the first as soon as a temporary file is
+# there, the others once 6, 12, ... 54 files are new; then one complete run
+# on what the last kill left.
 sweep() {
-    local label=$1 reset=$2 k pid
-    shift 2
+    local label=$1 k pid want
+    shift
     local total_new=0 total_old=0 total_torn=0 total_litter=0
-    make_many
     for k in $(seq 1 10); do
-        [[ $reset == 1 ]] && make_many
+        make_many
         # $! is the Windows process itself: Wine's loader becomes it.
         wine "$cdir/oupdate.exe" "$win\\abacus.oup" /S "$@" >/dev/null 2>&1 &
         pid=$!
-        sleep "$(awk -v t="$elapsed_ms" -v k="$k" 'BEGIN { printf "%.3f", t * (0.45 + k * 0.06) / 1000 }')"
+        want=$(((k - 1) * 6))
+        for _ in $(seq 3000); do
+            kill -0 "$pid" 2>/dev/null || break
+            if ((want == 0)); then
+                compgen -G "$work/drive_m/One/~oup*" >/dev/null && break
+            elif (($(find "$work/drive_m" "$work/drive_n" -name 'f*.bin' -size 400000c 2>/dev/null | wc -l) >= want)); then
+                break
+            fi
+            sleep 0.02
+        done
         kill -9 "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
         sleep 0.5  # the Wine server closes what the killed process held
         count_files
-        echo "  $label kill $k: $new new, $old old, $torn torn, $litter left over"
+        echo "  $label kill $k (at $want new): $new new, $old old, $torn torn, $litter left over"
         total_new=$((total_new + new)) total_old=$((total_old + old))
         total_torn=$((total_torn + torn)) total_litter=$((total_litter + litter))
     done
@@ -232,9 +235,9 @@ sweep() {
         "$(find "$work/drive_m" "$work/drive_n" -type f | wc -l)" = 62
     sweep_litter=$total_litter
 }
-sweep plain 1
+sweep plain
 expect "plain: no temporary file was left by any kill" test "$sweep_litter" = 0
-sweep atomic 0 /ATOMIC
+sweep atomic /ATOMIC
 
 echo "logs in $out"
 echo "links-and-kills: $passed passed, $failed failed"
