@@ -4,7 +4,8 @@
 # with its zlib, Wine (32- and 64-bit) to run that build, Xvfb, xdotool and
 # ImageMagick for the window tests, zip/unzip for the benchmarks, yamllint
 # for the deployment playbook in examples/deploy, openssl and osslsigncode to
-# sign and verify executables in the signing tests.
+# sign and verify executables in the signing tests, python3-jsonschema to
+# check run reports against their schema.
 #
 # Safe to run again: when everything is there it only looks (well under a
 # second) and changes nothing.
@@ -16,11 +17,11 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev zlib1g-dev googletest
+  cmake ninja-build g++ clang libclang-rt-14-dev zlib1g-dev libssl-dev googletest
   g++-mingw-w64-i686-posix mingw-w64-i686-dev libz-mingw-w64-dev
   wine wine32:i386 wine64
   xvfb xauth xdotool imagemagick zip unzip binfmt-support
-  yamllint openssl osslsigncode
+  yamllint openssl osslsigncode python3-jsonschema
 )
 qemu_min_version=1:10
 backports_suite=bookworm-backports

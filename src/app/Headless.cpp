@@ -52,7 +52,8 @@ int TUpdate::RunUnattended() {
     };
 
     FormShow();
-    if (startupFailed_ || closed_) return ecNoPackage;
+    // Start-up gave its reason: no usable package (2), or another update (1618).
+    if (startupFailed_ || closed_) return startupFailed_ ? exitCode_ : ecNoPackage;
 
     bool updateRan = false;
     try {
@@ -110,6 +111,7 @@ int RunUnattended(TPlatform& platform, const TCommandLine& commandLine) {
         // text on standard error for whoever started us from a console.
         AppendErrorToLog(platform, commandLine.LogFile, commandLine.UsageError);
         platform.WriteStandardError(commandLine.UsageError + "\r\n" + UsageLine() + "\r\n");
+        WriteErrorReport(platform, commandLine.ReportFile, ecNoPackage, commandLine.UsageError);
         return ecNoPackage;
     }
     if (commandLine.ShowUsage) return ecSuccess;  // nobody to show it to
@@ -131,6 +133,7 @@ int RunUnattended(TPlatform& platform, const TCommandLine& commandLine) {
     }
     // The window's closing cleans the work directory up; it runs once.
     services.Close();
+    form.WriteReport(code);
     return code;
 }
 

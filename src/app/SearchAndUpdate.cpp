@@ -1,5 +1,6 @@
 // The wizard's two long steps, wired to its controls: the instance search of
 // page 2 (Start) and the update run of page 4.
+#include "app/RunReport.h"
 #include "app/Update.h"
 #include "app/UpdateLog.h"
 #include "search/InstanceSearch.h"
@@ -19,6 +20,7 @@ void TUpdate::StartKnappClick() {
     c.AvbrytKnapp->SetVisible(true);
     c.driveliste->SetVisible(false);
     c.Liste->Clear();
+    report_->SetInstallations({});
     Services.SetCursor(TCursorKind::crHourGlass);
     c.StartKnapp->SetVisible(false);
     c.Animate1->SetVisible(true);
@@ -34,9 +36,9 @@ void TUpdate::StartKnappClick() {
     search.OnRoot = [this](const std::string& root) { Log("Searching " + root); };
     // One folder found by two paths (a link to it) is one installation: it
     // is listed, and updated, by the path met first.
-    TInstallationSet found;
-    search.OnFound = [this, &found](const std::string& dir) {
-        const std::string same = found.Add(Platform, dir, FinalPathOfDirectory(Platform, dir));
+    TInstallationSet folders;
+    search.OnFound = [this, &folders](const std::string& dir) {
+        const std::string same = folders.Add(Platform, dir, FinalPathOfDirectory(Platform, dir));
         if (!same.empty()) {
             Log("Same as " + same + ": " + dir);
             return;
@@ -78,6 +80,10 @@ void TUpdate::StartKnappClick() {
     c.filelabel1->SetVisible(false);
     c.Animate1->SetVisible(false);
     Log("Search finished: " + std::to_string(c.Liste->Count()) + " installation(s) found");
+    std::vector<TInstallation> found;
+    for (int i = 0; i < c.Liste->Count(); ++i)
+        found.push_back({c.Liste->ItemCaption(i), c.Liste->ItemChecked(i)});
+    report_->SetInstallations(found);
     ++Page;
     ShowPage();
 }
@@ -92,6 +98,8 @@ void TUpdate::PreviewLine(const std::string& line) {
 
 void TUpdate::OnUpdateReport(const TUpdateRun& run, const TUpdateReport& report) {
     TWizardControls& c = Controls;
+    // The report records each decision the lines below give.
+    report_->AddDecision(report, run.Entries().at(report.Entry));
     switch (report.Kind) {
         case TReportKind::WouldInstall:
             PreviewLine("Would install " + report.Target);
@@ -100,6 +108,7 @@ void TUpdate::OnUpdateReport(const TUpdateRun& run, const TUpdateReport& report)
             PreviewLine("Would skip " + report.Target + ": " + report.Reason);
             return;
         case TReportKind::WouldFail:
+        case TReportKind::WouldRefuse:
             PreviewLine("Would fail " + report.Target + ": " + report.Reason);
             return;
         case TReportKind::Visiting:
@@ -123,7 +132,9 @@ void TUpdate::OnUpdateReport(const TUpdateRun& run, const TUpdateReport& report)
             break;
         }
         case TReportKind::Scheduled:
-            Log("Scheduled " + report.Target + " for replacement at restart");
+            // Who holds the file, where the system could say.
+            Log("Scheduled " + report.Target + " for replacement at restart" +
+                (report.Reason.empty() || report.Reason == kInUseText ? "" : ": " + report.Reason));
             break;
         case TReportKind::SameAs:
             Log("Same as " + report.Target + ": " + report.Installation);
@@ -136,9 +147,11 @@ void TUpdate::OnUpdateReport(const TUpdateRun& run, const TUpdateReport& report)
                 ", left by an interrupted update");
             return;
         case TReportKind::LeftUnchanged: {
+            // The report has no file of it to name: the line is its record.
             const std::string line = "Left unchanged: " + report.Installation + ": " + report.Reason;
             c.Memo1->AppendLine(line);
             Log(line);
+            report_->AddError(line);
             break;
         }
         case TReportKind::Refused: {
@@ -168,6 +181,7 @@ void TUpdate::RunUpdate() {
     std::vector<TInstallation> installations;
     for (int i = 0; i < c.Liste->Count(); ++i)
         installations.push_back({c.Liste->ItemCaption(i), c.Liste->ItemChecked(i)});
+    report_->SetInstallations(installations);
     TUpdateRun run(Platform, Script.FileEntries, {WorkDir, WindowsDir, SystemDir});
     run.OnReport = [&](const TUpdateReport& report) { OnUpdateReport(run, report); };
     run.RestartReplace = !CommandLine.NoRestartReplace;

@@ -3,6 +3,8 @@
 #include <chrono>
 
 #include "app/RestoreProgress.h"
+#include "app/RunReport.h"
+#include "app/SeparatePackage.h"
 #include "app/Update.h"
 #include "app/UpdateLog.h"
 #include "common/Errors.h"
@@ -19,6 +21,7 @@ inline constexpr const char* kPackageBrokenText =
     "The update package \"%s\" could not be read: %s";
 inline constexpr const char* kRestoreCancelledText = "the restore was cancelled.";
 inline constexpr const char* kRestoreErrorText = "%s (error %d)";
+inline constexpr const char* kPackageRefusedText = "The update package \"%s\" was refused: %s.";
 inline constexpr const char* kNoWorkDirText = "Could not create a work directory in \"%s\".";
 
 // A directory of our own under the temporary directory, so that two updaters
@@ -36,6 +39,16 @@ std::string CreatePrivateDir(TPlatform& platform, const std::string& parent) {
         if (platform.CreatePrivateDir(dir)) return dir + "\\";
     }
     return std::string();
+}
+
+// The signature state the report gives a package: an appended one is
+// covered by the program's own signature, if any; a separate one is what
+// its check found (null: no check, or a refused package).
+TPackageSignature SignatureOfPackage(bool appended, const TPackageSignatureCheck* check) {
+    if (appended) return TPackageSignature::Appended;
+    if (!check) return TPackageSignature::Unknown;
+    if (!check->Signed) return TPackageSignature::Unsigned;
+    return check->IntegrityOnly ? TPackageSignature::IntegrityOnly : TPackageSignature::Signed;
 }
 
 std::string Truncated(std::string dir) {
@@ -142,6 +155,9 @@ void TUpdate::StartupSequence() {
     ReadUpdateScript(Platform, WorkDir + kScriptFileName, Script);
     Log("Program " + Script.ProgramName + " " + Script.ProgramVersion + " (" + Script.ProgramFile +
         ")");
+    report_->SetProgram(Script.ProgramName, Script.ProgramVersion, Script.Company);
+    // The package is read; nothing outside the work directory is written yet.
+    if (!TakeRunLock()) return;
 
     Controls.OXPPanel1->SetCaption(ExpandPlaceholders(Text(ltHeaderTitle)));
     ShowPage();
@@ -164,6 +180,7 @@ bool TUpdate::FindAndRestorePackage() {
     if (appendedAt) {
         packageName_ = CommandLine.ExePath;
         Log("Package appended to " + packageName_);
+        report_->SetPackage(packageName_, SignatureOfPackage(true, nullptr));
         // A file of our own that cannot be opened ends start-up with its own
         // message; everything after that is the restore's, and its message
         // is kept for the sentence below.
@@ -193,6 +210,7 @@ bool TUpdate::FindAndRestorePackage() {
             }
         }
         Log("Package " + packageName_);
+        report_->SetPackage(packageName_, SignatureOfPackage(false, nullptr));
         if (!Platform.FileExists(packageName_)) {
             exitCode_ = ecNoPackage;
             startupFailed_ = true;
@@ -200,9 +218,26 @@ bool TUpdate::FindAndRestorePackage() {
             closePending_ = true;
             return false;
         }
+        // Not a byte of a separate package is used before its signature
+        // says it may be; a signed one is then read through the handles
+        // that were checked.
+        TPackageSignatureCheck signature;
+        try {
+            signature = CheckSeparatePackage(Platform, CommandLine.ExePath, packageName_,
+                                             [this](const std::string& line) { Log(line); });
+        } catch (const EPackageSignature& e) {
+            exitCode_ = ecNoPackage;
+            startupFailed_ = true;
+            ShowError(FormatMessage(kPackageRefusedText, {packageName_, e.what()}));
+            closePending_ = true;
+            return false;
+        }
+        report_->SetPackage(packageName_, SignatureOfPackage(false, &signature));
         progress.Start(ExtractFileName(packageName_));
         try {
-            restored = BackupFile1.Restore(packageName_, WorkDir);
+            restored = signature.Signed
+                           ? BackupFile1.RestoreVolumes(signature.OpenVolumes(), WorkDir)
+                           : BackupFile1.Restore(packageName_, WorkDir);
         } catch (const std::exception& e) {
             restoreError_ = e.what();
         }
@@ -226,6 +261,24 @@ bool TUpdate::FindAndRestorePackage() {
         return false;
     }
     return true;
+}
+
+bool TUpdate::TakeRunLock() {
+    // Two updaters at once would write the same installations; a preview
+    // writes nothing and may run beside an update.
+    if (CommandLine.Preview) return true;
+    TRunLockResult taken = Platform.TakeRunLock();
+    if (!taken.Note.empty()) Log("One update at a time: " + taken.Note);
+    if (!taken.HeldElsewhere) {
+        // A lock that cannot be had at all does not keep the update away.
+        runLock_ = std::move(taken.Lock);
+        return true;
+    }
+    startupFailed_ = true;
+    exitCode_ = ecAnotherRun;
+    ShowError(kAnotherRunText);
+    closePending_ = true;
+    return false;
 }
 
 }  // namespace oup

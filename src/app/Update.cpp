@@ -3,6 +3,7 @@
 
 #include <chrono>
 
+#include "app/RunReport.h"
 #include "app/UpdateLog.h"
 #include "common/Errors.h"
 #include "controls/FileLbl.h"
@@ -22,8 +23,10 @@ TUpdate::TUpdate(TPlatform& platform, TFormServices& services, const TWizardCont
       Services(services),
       Controls(controls),
       CommandLine(std::move(commandLine)),
-      BackupFile1(platform, services) {
+      BackupFile1(platform, services),
+      report_(std::make_unique<TRunReport>(platform)) {
     ApplyFormSettings(BackupFile1);
+    report_->SetPreview(CommandLine.Preview);
 }
 
 TUpdate::~TUpdate() = default;
@@ -198,15 +201,45 @@ void TUpdate::FormClose() {
     }
     LanguageTexts.Clear();
     if (log_) Log("Closed on page " + std::to_string(Page));
+    // The run is over: the next one may begin while this process ends.
+    runLock_.reset();
 }
 
 void TUpdate::ShowError(const std::string& message) {
     Log("Error: " + message);
+    report_->AddError(message);
     Services.MessageBox(message, kApplicationTitle, TMsgKind::Error, TMsgButtons::Ok);
 }
 
 void TUpdate::Log(const std::string& line) {
     if (log_) log_->Line(line);
+}
+
+void TUpdate::WriteReport(int exitStatus) noexcept {
+    if (CommandLine.ReportFile.empty()) return;
+    try {
+        WriteReportFile(Platform, CommandLine.ReportFile, report_->Json(exitStatus));
+    } catch (const std::exception& e) {
+        // The exit status stands: the files were installed or not whatever
+        // became of their report, and its absence tells the collector.
+        try {
+            Log(std::string("Error: ") + e.what());
+            Platform.WriteStandardError(std::string(e.what()) + "\r\n");
+        } catch (...) {
+        }
+    }
+}
+
+void WriteErrorReport(TPlatform& platform, const std::string& reportFile, int exitStatus,
+                      const std::string& text) noexcept {
+    if (reportFile.empty()) return;
+    try {
+        TRunReport report(platform);
+        report.AddError(text);
+        WriteReportFile(platform, reportFile, report.Json(exitStatus));
+    } catch (...) {
+        // The error itself has been reported by the caller; the exit status tells.
+    }
 }
 
 }  // namespace oup

@@ -24,6 +24,7 @@
 namespace oup {
 
 class TUpdateLog;
+class TRunReport;
 
 // The wizard form's controls, by their names on the form.
 struct TWizardControls {
@@ -112,6 +113,9 @@ enum TExitCode : int {
     ecNoPackage = 2,       // no package, unreadable package, start-up failed, or a usage error
     ecNoInstallation = 3,  // unattended, and no installation found
     ecClosedEarly = 4,     // the wizard was closed before the update ran
+    // Another update runs on this machine: Windows Installer's status for
+    // "another installation is in progress", which deployment tools retry.
+    ecAnotherRun = 1618,
     // Nothing failed, and a file in use waits for Windows to restart: the
     // status installers give for "success, restart required".
     ecRestartRequired = 3010,
@@ -128,6 +132,8 @@ inline constexpr const char* kPreviewInstructionsText =
     "The list shows what the update would do. Nothing was changed. Press Close to end the program.";
 inline constexpr const char* kPreviewFinishedText = "The preview is finished. Nothing was changed.";
 inline constexpr const char* kFallbackWorkDir = "c:\\temp\\";
+inline constexpr const char* kAnotherRunText =
+    "Another update is running on this computer. Try again when it has finished.";
 
 class TUpdate {
 public:
@@ -174,6 +180,11 @@ public:
     bool Updating() const { return busy_ == TBusyKind::Updating; }
     bool StartupFailed() const { return startupFailed_; }
 
+    // Writes the run's report where /REPORT names it, ending with this exit
+    // status; without /REPORT nothing. A report that cannot be written is
+    // a line in the log and on standard error; it never raises.
+    void WriteReport(int exitStatus) noexcept;
+
     // --- the form's members ---
     TPlatform& Platform;
     TFormServices& Services;
@@ -208,6 +219,8 @@ private:
 
     void StartupSequence();
     bool FindAndRestorePackage();
+    // One update at a time on a machine; false when another holds the lock.
+    bool TakeRunLock();
     void ShowError(const std::string& message);
     void Log(const std::string& line);
     void OnUpdateReport(const TUpdateRun& run, const TUpdateReport& report);
@@ -216,6 +229,8 @@ private:
     void ShowResultPage(const std::string& finished);
 
     std::unique_ptr<TUpdateLog> log_;
+    std::unique_ptr<TRunReport> report_;
+    std::unique_ptr<TRunLock> runLock_;  // held from start-up until the wizard closes
     std::string packageName_;       // for messages: the package file or the executable
     std::string restoreError_;      // the restore engine's own error text, if any
     TBusyKind busy_ = TBusyKind::None;
@@ -239,5 +254,11 @@ int RunUnattended(TPlatform& platform, const TCommandLine& commandLine);
 // when it opens) and the text on standard error. Never raises.
 void ReportUnattendedError(TPlatform& platform, const std::string& logFile,
                            const std::string& text) noexcept;
+
+// The report of a run that ended before the wizard could begin (a bad
+// command line, a window that could not be made): the error and the status.
+// Does nothing without a report file; never raises.
+void WriteErrorReport(TPlatform& platform, const std::string& reportFile, int exitStatus,
+                      const std::string& text) noexcept;
 
 }  // namespace oup

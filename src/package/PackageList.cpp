@@ -53,6 +53,7 @@ TPackageSummary ListPackage(TPlatform& platform, TStream& input, const std::stri
 
     // A switch back to a volume already read would walk in a circle for ever.
     std::set<std::string> volumesRead = {path};
+    if (!path.empty()) summary.VolumePaths.push_back(path);
     auto in = std::make_unique<uint8_t[]>(kBlockBufferSize);
     auto out = std::make_unique<uint8_t[]>(kPackageBlockSize);
     for (;;) {
@@ -74,6 +75,7 @@ TPackageSummary ListPackage(TPlatform& platform, TStream& input, const std::stri
             if (!volumesRead.insert(next).second)
                 throw Exception("volume " + next + " comes round again");
             reader.OpenVolume(next);
+            summary.VolumePaths.push_back(next);
             ++summary.Volumes;
             if (!summary.Entries.empty()) {
                 entry = &summary.Entries.back();

@@ -29,6 +29,8 @@ struct TPackageSummary {
     int32_t FileCount = 0;
     int EmptyRecords = 0;
     int Volumes = 1;
+    // The files read, the first volume first; empty for a lone stream.
+    std::vector<std::string> VolumePaths;
     std::vector<TPackageListEntry> Entries;
 };
 

@@ -73,7 +73,21 @@ TPackageReader::TPackageReader(TPlatform& platform, std::string path)
     OpenVolume(path_);
 }
 
+TPackageReader::TPackageReader(const TOpenVolumes& volumes)
+    : input_(nullptr), platform_(nullptr), volumes_(&volumes) {
+    if (!SwitchToOpenVolume(1)) throw Exception("no first volume");
+}
+
 TPackageReader::~TPackageReader() = default;
+
+bool TPackageReader::SwitchToOpenVolume(int number) {
+    TStream* volume = volumes_ ? volumes_->Find(number) : nullptr;
+    if (!volume) return false;
+    volume->SetPosition(0);
+    input_ = volume;
+    haveNext_ = nextMissing_ = false;
+    return true;
+}
 
 TPackageHeader TPackageReader::ReadHeader(bool withTitle) {
     TPackageHeader header;

@@ -6,6 +6,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -75,6 +76,21 @@ struct TInflatedBlock {
 // with a fresh inflater, in one call, into out (kPackageBlockSize bytes).
 TInflatedBlock InflateBlock(const uint8_t* in, uint32_t length, uint8_t* out);
 
+// The volumes of a package that a caller has opened (and checked) before the
+// restore, by number: 1 the first, then as the volume switches name them.
+// Each is read from its start; the streams stay the caller's.
+class TOpenVolumes {
+public:
+    void Add(int number, TStream& stream) { volumes_[number] = &stream; }
+    TStream* Find(int number) const {
+        const auto it = volumes_.find(number);
+        return it == volumes_.end() ? nullptr : it->second;
+    }
+
+private:
+    std::map<int, TStream*> volumes_;
+};
+
 class TPackageReader {
 public:
     // Reads input from its current position; input stays the caller's. With
@@ -84,6 +100,10 @@ public:
     // Opens the package file at path (reading, others may read and write)
     // and reads it from the start. Raises EFOpenError.
     TPackageReader(TPlatform& platform, std::string path);
+    // Reads the first of the caller's open volumes from its start; a volume
+    // switch goes on in another of them and never opens a file. Raises
+    // Exception when there is no first volume.
+    explicit TPackageReader(const TOpenVolumes& volumes);
     TPackageReader(const TPackageReader&) = delete;
     TPackageReader& operator=(const TPackageReader&) = delete;
     ~TPackageReader();
@@ -108,7 +128,14 @@ public:
     void SkipBlock(const TPackageBlock& block);
 
     // Whether a volume switch can be followed: the reader knows its files.
-    bool CanSwitchVolume() const { return platform_ != nullptr && !path_.empty(); }
+    bool CanSwitchVolume() const {
+        return volumes_ != nullptr || (platform_ != nullptr && !path_.empty());
+    }
+    // Whether the volumes were opened by the caller (see TOpenVolumes).
+    bool HasOpenVolumes() const { return volumes_ != nullptr; }
+    // Goes on reading, from its start, in the caller's volume of this number;
+    // false when the caller opened none of that number.
+    bool SwitchToOpenVolume(int number);
     // The file of the volume a switch record names, beside the current one.
     std::string NextVolumePath(const TPackageRecord& volumeSwitch) const;
     // Closes the volume file the reader opened; a caller's stream stays open.
@@ -122,6 +149,7 @@ private:
     std::unique_ptr<TFileStream> file_;  // the volume file the reader opened
     TPlatform* platform_;
     std::string path_;  // the current volume's file; empty for a lone stream
+    const TOpenVolumes* volumes_ = nullptr;  // the caller's, when it opened them
     // The BlockSize read along with the last block.
     int32_t nextSize_ = 0;
     bool haveNext_ = false;

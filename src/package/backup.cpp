@@ -7,7 +7,9 @@
 //     output write fails                     code 1, shown at the end, false
 //   damaged block (inflate fails, block too
 //     long or inflating past 16384 bytes),
-//     entry name that leaves the target dir  code 6, shown at the end, false
+//     entry name that leaves the target dir,
+//     a switch to a volume the caller did
+//     not open (RestoreVolumes)              code 6, shown at the end, false
 //   output directory not creatable           entry skipped, restore goes on
 //   output path without a directory          EInOutError "Unable to create directory"
 //   skipped data / continuation volume with
@@ -136,8 +138,12 @@ bool TBackupFile::Restore(const std::string& packageName, const std::string& des
     return RestoreFrom(nullptr, packageName, destDir);
 }
 
+bool TBackupFile::RestoreVolumes(const TOpenVolumes& volumes, const std::string& destDir) {
+    return RestoreFrom(nullptr, std::string(), destDir, &volumes);
+}
+
 bool TBackupFile::RestoreFrom(TStream* stream, const std::string& packageName,
-                              const std::string& destDirIn) {
+                              const std::string& destDirIn, const TOpenVolumes* volumes) {
     std::string destDir = destDirIn;
     if (!destDir.empty() && destDir.back() != '\\') destDir += '\\';
     ErrorCode = 0;
@@ -147,6 +153,8 @@ bool TBackupFile::RestoreFrom(TStream* stream, const std::string& packageName,
     try {
         if (stream) {
             reader.emplace(*stream);  // one volume, the caller's
+        } else if (volumes) {
+            reader.emplace(*volumes);
         } else {
             if (!platform_.FileExists(packageName)) return false;
             reader.emplace(platform_, packageName);
@@ -240,29 +248,39 @@ void TBackupFile::SwitchVolume(TPackageReader& reader, const TPackageRecord& rec
         Continue = false;
         return;
     }
-    reader.CloseVolume();
-
-    const size_t firstDigit = record.Digits.find_first_not_of('0');
-    const std::string number =
-        firstDigit == std::string::npos ? std::string() : record.Digits.substr(firstDigit);
-    const auto diskId = static_cast<uint16_t>(*record.Volume);
-    std::string next;
-    // Asked at least once, even when the next volume is already there. The
-    // path is formed after each answer: a volume reached by its short name
-    // has one only once it is there.
-    do {
-        if (OnNeedDisk) {
-            OnNeedDisk(*this, diskId, Continue);
-        } else {
-            Continue = ui_.MessageBox(FormatMessage(kInsertDiskText, {number}), "Information",
-                                      TMsgKind::Information,
-                                      TMsgButtons::OkCancel) == TMsgResult::Ok;
+    if (reader.HasOpenVolumes()) {
+        // Opened and checked before the restore began: there is nothing to
+        // ask for, and a volume outside them was never checked.
+        if (!reader.SwitchToOpenVolume(*record.Volume)) {
+            ErrorCode = kErrPackage;
+            Continue = false;
+            return;
         }
-        next = reader.NextVolumePath(record);
-    } while (!platform_.FileExists(next) && Continue);
-    if (!Continue) return;
+    } else {
+        reader.CloseVolume();
 
-    reader.OpenVolume(next);
+        const size_t firstDigit = record.Digits.find_first_not_of('0');
+        const std::string number =
+            firstDigit == std::string::npos ? std::string() : record.Digits.substr(firstDigit);
+        const auto diskId = static_cast<uint16_t>(*record.Volume);
+        std::string next;
+        // Asked at least once, even when the next volume is already there.
+        // The path is formed after each answer: a volume reached by its short
+        // name has one only once it is there.
+        do {
+            if (OnNeedDisk) {
+                OnNeedDisk(*this, diskId, Continue);
+            } else {
+                Continue = ui_.MessageBox(FormatMessage(kInsertDiskText, {number}), "Information",
+                                          TMsgKind::Information,
+                                          TMsgButtons::OkCancel) == TMsgResult::Ok;
+            }
+            next = reader.NextVolumePath(record);
+        } while (!platform_.FileExists(next) && Continue);
+        if (!Continue) return;
+
+        reader.OpenVolume(next);
+    }
     // Before any entry there is nothing to continue: the data is passed over.
     const bool extract = DoRestore && haveEntry;
     std::unique_ptr<TFileStream> output;

@@ -26,6 +26,7 @@ enum TCompressionLevel { clFastest, clNone, clDefault, clMax };
 using TPercentage = uint8_t;  // 0..100
 
 class TBackupFile;
+class TOpenVolumes;
 class TPackageReader;
 struct TPackageRecord;
 
@@ -107,12 +108,17 @@ public:
     // As RestoreFromStream, but raises as Restore does, for callers that
     // report the message (the package tool, start-up).
     bool RestoreStream(TStream& stream, const std::string& destDir);
+    // As Restore, from volumes the caller has opened and checked (see
+    // TOpenVolumes): nothing is opened by name and nobody is asked for a
+    // volume; a switch to a volume the caller did not open is damage.
+    bool RestoreVolumes(const TOpenVolumes& volumes, const std::string& destDir);
     // Shows the text of an error code, through OnError when assigned.
     void ReportError(int32_t code);
 
 private:
     // The one restore: from the caller's stream, or else from the package file.
-    bool RestoreFrom(TStream* stream, const std::string& packageName, const std::string& destDir);
+    bool RestoreFrom(TStream* stream, const std::string& packageName, const std::string& destDir,
+                     const TOpenVolumes* volumes = nullptr);
     void HandleEntry(TPackageReader& reader, const std::string& entryName, int32_t entryDate,
                      const std::string& destDir);
     void SwitchVolume(TPackageReader& reader, const TPackageRecord& record, bool haveEntry);

@@ -1,5 +1,7 @@
 #include "platform/Platform.h"
 
+#include <chrono>
+
 #include "common/Errors.h"
 
 namespace oup {
@@ -7,6 +9,30 @@ namespace oup {
 std::string TPlatform::SiblingPath(const std::string& path, const std::string& ext) {
     return ChangeFileExt(path, ext);
 }
+
+TDateTime TPlatform::UtcNow() {
+    using namespace std::chrono;
+    const auto ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    constexpr double kUnixEpoch = 25569.0;  // 01.01.1970 as a date-time value
+    return kUnixEpoch + static_cast<double>(ms) / 86400000.0;
+}
+
+std::string TPlatform::AnsiToUtf8(const std::string& text) { return Utf8From1252(text); }
+
+TRunLockResult TPlatform::TakeRunLock() {
+    TRunLockResult none;
+    none.Note = "this platform has no machine-wide lock";
+    return none;
+}
+
+TSignedData TPlatform::DecodeSignedData(const std::vector<uint8_t>&, bool) {
+    TSignedData none;
+    none.Status = TSignedDataStatus::Unsupported;
+    none.Detail = "no cryptography on this platform";
+    return none;
+}
+
+bool TPlatform::Sha256(TStream&, TSha256&, int64_t&) { return false; }
 
 bool TPlatform::FileExists(const std::string& path) {
     const uint32_t a = GetAttributes(path);

@@ -2,6 +2,7 @@
 // implementation is the product; the host one serves the tools on Linux; the
 // fake in tests/support builds any Windows machine in memory.
 #pragma once
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/DateTime.h"
 #include "common/Errors.h"
 #include "common/Paths.h"
 #include "common/Stream.h"
@@ -81,6 +83,9 @@ enum class TOpenMode {
     WriteShared,      // write; others may read and write (dating a file)
     ReadWriteShared,  // read and write; others may read and write (reopening a volume's output)
     Create,           // create or replace, exclusive writing
+    // Read; others may read but neither write, delete nor rename while it is
+    // open, so what is checked through the handle is what is read through it.
+    ReadDenyWrite,
 };
 
 // A path the system gave (the program's own file, the temporary directory,
@@ -178,6 +183,53 @@ struct TOutputFileInfo {
     uint32_t Links = 1;      // names the file has (hard links)
     std::string FinalPath;   // the path the system resolves the open file to
     std::string GivenPath;   // the path given, made full and long
+};
+
+// The machine-wide lock of the updater (TPlatform::TakeRunLock). Only one
+// process of the machine holds it at a time; it is let go when the object
+// goes, or when the process ends however it ends.
+class TRunLock {
+public:
+    virtual ~TRunLock() = default;
+};
+struct TRunLockResult {
+    std::unique_ptr<TRunLock> Lock;  // null: not taken
+    bool HeldElsewhere = false;      // not taken because another process holds it
+    std::string Note;                // how it was taken, or why not, for the log; may be empty
+};
+
+// A program that holds a file open, as the system names it.
+struct TFileHolder {
+    std::string Application;  // the name Windows shows for it ("Ledger 3")
+    std::string Executable;   // its file name ("ledger.exe"); empty when unknown
+    uint32_t ProcessId = 0;
+};
+
+// --- signed data and digests ---
+using TSha256 = std::array<uint8_t, 32>;
+
+// Who signed: the subject of the signer's certificate ("CN=..., O=..., C=..",
+// most specific part first) and its public key (the algorithm's object
+// identifier and the key's bits), which is what two signatures are compared by.
+struct TSignerIdentity {
+    std::string Subject;
+    std::string KeyAlgorithm;
+    std::vector<uint8_t> PublicKey;
+};
+
+enum class TSignedDataStatus {
+    Verified,      // decoded; with verification asked for, the signature holds
+    Malformed,     // no SignedData with one signer, its content and its certificate
+    BadSignature,  // the signature does not match the content
+    Unsupported,   // a form the platform cannot check (signed attributes, a key
+                   // other than RSA) or no cryptography at all
+};
+
+struct TSignedData {
+    TSignedDataStatus Status = TSignedDataStatus::Malformed;
+    std::string Content;      // the signed content
+    TSignerIdentity Signer;
+    std::string Detail;       // why not, for a log line
 };
 
 class TPlatform {
@@ -290,6 +342,37 @@ public:
         out = TOutputFileInfo();
         return {kErrorNotSupported};
     }
+
+    // --- the machine-readable report of a run ---
+    // Text in the ANSI code page as UTF-8. The default takes Windows-1252,
+    // as platforms without an ANSI code page do for upper-casing.
+    virtual std::string AnsiToUtf8(const std::string& text);
+    // The time now, in UTC. The default reads the standard library's clock.
+    virtual TDateTime UtcNow();
+
+    // --- one update at a time on a machine ---
+    // Takes the updater's machine-wide lock without waiting for it. The
+    // default has none to take: no lock, and a Note that says so.
+    virtual TRunLockResult TakeRunLock();
+
+    // --- who holds a file ---
+    // The programs that hold the file open, as far as the system can tell;
+    // empty when it cannot (the default). Nothing is asked of them, nothing
+    // is ended.
+    virtual std::vector<TFileHolder> FileHolders(const std::string& /*path*/) { return {}; }
+
+    // --- signed data and digests ---
+    // Decodes a CMS (PKCS #7) SignedData in DER with one signer and the
+    // content inside. With verify, the signature must be over the content
+    // itself (no signed attributes) and is checked with the signer's
+    // certificate that the message carries; whether anyone trusts that
+    // certificate is the caller's question. Without verify only the content
+    // and the signer are read (the program's own Authenticode signature).
+    virtual TSignedData DecodeSignedData(const std::vector<uint8_t>& der, bool verify);
+    // SHA-256 of the stream from its position to its end, and the number of
+    // bytes that makes. False where the platform has no SHA-256; read errors
+    // raise as reads do.
+    virtual bool Sha256(TStream& stream, TSha256& digest, int64_t& size);
 
     // --- helpers built on the operations above ---
     bool FileExists(const std::string& path);       // a file, not a directory

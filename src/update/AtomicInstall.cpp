@@ -36,7 +36,8 @@ std::string TUpdateRun::Obstacle(const std::string& target) {
     const uint32_t attr = platform_.GetAttributes(target);
     if (attr == kInvalidAttributes) return std::string();
     if (attr & faReadOnly) return "read-only: it cannot be replaced";
-    if (platform_.FileInUse(target)) return InUseReason("it could only be replaced at a restart");
+    if (platform_.FileInUse(target))
+        return InUseReason(platform_.FileHolders(target), "it could only be replaced at a restart");
     return std::string();
 }
 
@@ -111,8 +112,9 @@ bool TUpdateRun::Swap(TPrepared& file, std::string& reason) {
     if (const TOsResult swapped = file.Temp->CommitAs(name); !swapped) {
         if (file.HadOld) dir.DeleteEntry(kept);
         file.HadOld = false;
-        reason = platform_.FileInUse(file.Place.FinalPath + "\\" + name)
-                     ? InUseReason()
+        const std::string target = file.Place.FinalPath + "\\" + name;
+        reason = platform_.FileInUse(target)
+                     ? InUseReason(platform_.FileHolders(target))
                      : "it could not be replaced (error " + std::to_string(swapped.Error) + ")";
         return false;
     }

@@ -54,11 +54,24 @@ bool NamesSystemDirectory(const std::string& targetDir) {
            targetDir.find(kMacroWinSysDir) != std::string::npos;
 }
 
-std::string StagedCopyName(const std::string& targetFile) { return targetFile + ".oupnew"; }
-
-std::string InUseReason(const std::string& detail) {
-    return detail.empty() ? "in use" : "in use: " + detail;
+std::string InUseReason(const std::vector<TFileHolder>& holders, const std::string& detail) {
+    // A library many programs load would make a line without end.
+    constexpr size_t kNamed = 3;
+    std::string reason = kInUseText;
+    for (size_t i = 0; i < holders.size() && i < kNamed; ++i) {
+        const TFileHolder& h = holders[i];
+        reason += i == 0 ? " by " : ", ";
+        reason += (h.Application.empty() ? h.Executable : h.Application) + " (";
+        if (!h.Executable.empty() && !h.Application.empty()) reason += h.Executable + ", ";
+        reason += "process " + std::to_string(h.ProcessId) + ")";
+    }
+    if (holders.size() > kNamed)
+        reason += " and " + std::to_string(holders.size() - kNamed) + " more";
+    if (!detail.empty()) reason += ": " + detail;
+    return reason;
 }
+
+std::string StagedCopyName(const std::string& targetFile) { return targetFile + ".oupnew"; }
 
 TUpdateRun::TUpdateRun(TPlatform& platform, std::vector<TFileEntry> entries, TUpdateDirs dirs)
     : platform_(platform),
@@ -211,8 +224,7 @@ TUpdateRun::TSwap TUpdateRun::StageForRestart(THeldFile& temp, TWritePlaces::TPl
     const std::string target = place.FinalPath + "\\" + name;
     const std::string staged = StagedCopyName(name);
     if (!OnlyAdministratorsMayWrite(place.Dir->Writers(), platform_.CurrentAccountSid())) {
-        reason = InUseReason(
-            "its folder admits write to other users, so it is not left to be replaced at restart");
+        reason = "its folder admits write to other users, so it is not left to be replaced at restart";
         return TSwap::InUse;
     }
     if (RenamedAtRestart(target) && temp.CommitAs(staged) &&
@@ -221,7 +233,6 @@ TUpdateRun::TSwap TUpdateRun::StageForRestart(THeldFile& temp, TWritePlaces::TPl
         return TSwap::Scheduled;
     // No staged copy without its rename: none may come back at a later restart.
     place.Dir->DeleteEntry(staged);
-    reason = InUseReason();
     return TSwap::InUse;
 }
 
@@ -274,6 +285,13 @@ void TUpdateRun::InstallEntry(const std::string& installationDir, size_t entryIn
     } catch (const Exception&) {
         swap = TSwap::Failed;
     }
+    // Who holds the file tells the user what to close; asked once it is
+    // certain that someone does, of the file the run resolved.
+    if (swap == TSwap::Scheduled || swap == TSwap::InUse)
+        reason = InUseReason(platform_.FileHolders(place.FinalPath.empty()
+                                                       ? targetFile
+                                                       : place.FinalPath + "\\" + entry.TargetName),
+                             reason);
     switch (swap) {
         case TSwap::Replaced:
         case TSwap::Scheduled:
@@ -282,7 +300,7 @@ void TUpdateRun::InstallEntry(const std::string& installationDir, size_t entryIn
             entry.Installed = true;
             ++(swap == TSwap::Replaced ? installed_ : scheduled_);
             Report(swap == TSwap::Replaced ? TReportKind::Installed : TReportKind::Scheduled,
-                   targetFile, {}, installationDir, entryIndex);
+                   targetFile, reason, installationDir, entryIndex);
             break;
         case TSwap::Failed:
         case TSwap::InUse:
@@ -400,9 +418,10 @@ void TUpdateRun::PreviewPair(const TPair& pair, std::vector<bool>& installed,
     const TInstallation& installation = installations_[pair.Installation];
     const TFileEntry& entry = entries_[pair.Entry];
     const std::string instanceFile = installation.Dir + "\\" + entry.TargetName;
-    const auto fail = [&](const std::string& target, const std::string& reason) {
+    const auto fail = [&](const std::string& target, const std::string& reason,
+                          TReportKind kind = TReportKind::WouldFail) {
         ++failed_;
-        Report(TReportKind::WouldFail, target, reason, installation.Dir, pair.Entry);
+        Report(kind, target, reason, installation.Dir, pair.Entry);
         if (firstFailure.empty()) firstFailure = target + ": " + reason;
     };
     if (!installation.Chosen) {
@@ -412,7 +431,7 @@ void TUpdateRun::PreviewPair(const TPair& pair, std::vector<bool>& installed,
     }
     if (ReportedSameAs(pair)) return;
     if (pair.Decision.Fail) {
-        fail(pair.Decision.Target, pair.Decision.Reason);
+        fail(pair.Decision.Target, pair.Decision.Reason, TReportKind::WouldRefuse);
         return;
     }
     if (!pair.Decision.Install) {

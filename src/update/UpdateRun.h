@@ -50,9 +50,11 @@ enum class TReportKind {
     Visiting,   // Target: the instance file; a chosen pair is being worked on
     Installed,  // Target: the target file
     Skipped,    // Target: the instance or target file; Reason says why
-    Failed,     // Target: the target file; the old file is intact; Reason: empty, or "in use"
+    Failed,     // Target: the target file; the old file is intact; Reason: empty, or
+                // "in use" (InUseReason)
     Scheduled,  // Target: the target file, held by a program; its new copy waits
-                // beside it (StagedCopyName) and replaces it when Windows restarts
+                // beside it (StagedCopyName) and replaces it when Windows restarts;
+                // Reason: "in use" (InUseReason)
     Refused,    // Target: the instance file or the bad name in the installation;
                 // Reason says why; a failure, though nothing was touched
     SameAs,     // Installation: a chosen installation whose folder is one met
@@ -66,7 +68,8 @@ enum class TReportKind {
     // report for it; nothing is touched.
     WouldInstall,  // Target: the target file
     WouldSkip,     // Target: the instance or target file; Reason says why
-    WouldFail,     // Target: as Refused or Failed; Reason says why
+    WouldFail,     // Target: as Failed; Reason says why
+    WouldRefuse,   // Target and Reason: as Refused
 };
 
 struct TUpdateReport {
@@ -89,15 +92,18 @@ std::string ExpandTargetDir(const std::string& targetDir, const std::string& ins
                             const TUpdateDirs& dirs);
 // Whether an entry goes into a directory shared by all installations.
 bool NamesSystemDirectory(const std::string& targetDir);
+inline constexpr const char* kInUseText = "in use";
+// "in use", and the programs that hold the file where the system names them:
+// "in use by Ledger 3 (ledger.exe, process 1234)", then detail when there is
+// more to say. Every "in use" reason is worded here.
+std::string InUseReason(const std::vector<TFileHolder>& holders,
+                        const std::string& detail = std::string());
 // Where the new copy of a file in use waits for the restart: beside it,
 // under one name per target, so a later run replaces it rather than adding one.
 std::string StagedCopyName(const std::string& targetFile);
 // Where all or nothing keeps the old version of a file while the new one
 // takes its name: beside it, until the installation is complete.
 std::string KeptOldName(const std::string& name);
-// Why a file that a program holds could not be replaced; detail says more
-// (empty: nothing more to say). Every "in use" failure is worded here.
-std::string InUseReason(const std::string& detail = std::string());
 
 class TUpdateRun {
 public:

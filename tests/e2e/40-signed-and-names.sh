@@ -4,7 +4,9 @@
 # the machine's locale; installations of "Abacus 2" on M: and N:
 # (tests/e2e/abacus-fixture.bash). A throwaway code-signing certificate made
 # here by openssl; osslsigncode signs and verifies (Wine never checks).
-#  - the signed bare oupdate.exe with a package argument installs every file;
+#  - the signed bare oupdate.exe with a package argument that oupack sign
+#    signed with the same certificate installs every file (the rules of
+#    signed packages are tests/e2e/46-signed-packages.sh's);
 #  - oupack append, then osslsigncode sign: verified, installs every file,
 #    and oupack check reads the package in it, not its certificate; bytes
 #    appended after signing are refused with a log line that says so;
@@ -81,6 +83,7 @@ log_matches() { tr -d '\r' <"$1" | grep -qE -- "$2"; }
 # --- the signed bare updater with a package argument ---
 sign "$exe" "$cdir/signed.exe"
 expect "the signed updater verifies" verified "$cdir/signed.exe"
+"$oupack" sign --cert "$work/cert.pem" --key "$work/key.pem" "$cdir/abacus.oup" >/dev/null
 make_installations
 name=signed-bare
 updater $name "$win\\signed.exe" "$win\\abacus.oup"

@@ -19,11 +19,21 @@ constexpr uint32_t kErrorNotFound = 2, kErrorPathNotFound = 3, kErrorDiskFull = 
 class TFakeFile : public TFileStream {
 public:
     TFakeFile(TFakeMachine& machine, std::shared_ptr<TFakeMachine::TData> data, bool canRead,
-              bool canWrite)
-        : machine_(machine), data_(std::move(data)), canRead_(canRead), canWrite_(canWrite) {
+              bool canWrite, bool denyWrite = false)
+        : machine_(machine),
+          data_(std::move(data)),
+          canRead_(canRead),
+          canWrite_(canWrite),
+          denyWrite_(denyWrite) {
         ++machine_.openFiles_;
+        if (canWrite_) ++data_->Writers;
+        if (denyWrite_) ++data_->WriteDeniers;
     }
-    ~TFakeFile() override { --machine_.openFiles_; }
+    ~TFakeFile() override {
+        --machine_.openFiles_;
+        if (canWrite_) --data_->Writers;
+        if (denyWrite_) --data_->WriteDeniers;
+    }
 
     size_t Read(void* buffer, size_t count) override {
         auto& b = data_->Bytes;
@@ -69,7 +79,7 @@ private:
     static bool IsValidDosTime(int32_t dos) { return IsValidDos(dos); }
     TFakeMachine& machine_;
     std::shared_ptr<TFakeMachine::TData> data_;
-    bool canRead_, canWrite_;
+    bool canRead_, canWrite_, denyWrite_;
     size_t pos_ = 0;
 };
 
@@ -408,7 +418,14 @@ std::unique_ptr<TFileStream> TFakeMachine::OpenFile(const std::string& path, TOp
     TNode* n = Find(path);
     if (n && n->Locked) return fail(kSharingViolation);
     if (n && (n->Attr & faDirectory)) return fail("Access is denied");
+    if (n && n->Data && (mode == TOpenMode::ReadDenyWrite ? n->Data->Writers > 0
+                                                         : mode != TOpenMode::ReadShared &&
+                                                               n->Data->WriteDeniers > 0))
+        return fail(kSharingViolation);
     switch (mode) {
+        case TOpenMode::ReadDenyWrite:
+            if (!n) return fail(kNotFound);
+            return std::make_unique<TFakeFile>(*this, n->Data, true, false, true);
         case TOpenMode::ReadShared:
             if (!n) return fail(kNotFound);
             return std::make_unique<TFakeFile>(*this, n->Data, true, false);
@@ -457,7 +474,7 @@ bool TFakeMachine::RemoveDir(const std::string& path) {
 bool TFakeMachine::DeleteFile(const std::string& path) {
     auto it = nodes_.find(Locate(path));
     if (it == nodes_.end() || (it->second.Attr & faDirectory) || it->second.Locked ||
-        (it->second.Attr & faReadOnly))
+        (it->second.Attr & faReadOnly) || Held(it->second))
         return false;
     nodes_.erase(it);
     return true;
@@ -471,6 +488,7 @@ TOsResult TFakeMachine::CopyFile(const std::string& source, const std::string& t
     if (s->Locked) return {kErrorSharingViolation};
     TNode* t = Find(target);
     if (t && failIfExists) return {kErrorFileExists};
+    if (t && Held(*t)) return {kErrorSharingViolation};
     if (t && (t->Locked || (t->Attr & faDirectory) || (t->Attr & faReadOnly)))
         return {kErrorAccessDenied};
     if (!t && !ParentIsDir(Locate(target))) return {kErrorPathNotFound};
@@ -498,8 +516,9 @@ TOsResult TFakeMachine::CopyFile(const std::string& source, const std::string& t
 TOsResult TFakeMachine::MoveFileReplace(const std::string& source, const std::string& target) {
     auto s = nodes_.find(Locate(source));
     if (s == nodes_.end()) return {kErrorNotFound};
-    if (s->second.Locked) return {kErrorSharingViolation};
+    if (s->second.Locked || Held(s->second)) return {kErrorSharingViolation};
     TNode* t = Find(target);
+    if (t && Held(*t)) return {kErrorSharingViolation};
     // A held file refuses the swap with access denied, as on Windows.
     if (t && t->Locked) {
         if (t->UnlockAfter > 0 && --t->UnlockAfter == 0) t->Locked = false;
@@ -514,6 +533,8 @@ TOsResult TFakeMachine::MoveFileReplace(const std::string& source, const std::st
     nodes_[targetKey] = moved;
     return {};
 }
+
+bool TFakeMachine::Held(const TNode& node) { return node.Data && node.Data->WriteDeniers > 0; }
 
 bool TFakeMachine::FileInUse(const std::string& path) {
     const TNode* n = Find(path);
@@ -532,6 +553,23 @@ std::string TFakeMachine::QueryDosDevice(const std::string& drive) {
     if (auto subst = substs_.find(up); subst != substs_.end()) return "\\??\\" + subst->second;
     if (!driveTypes_.count(up)) return std::string();
     return "\\Device\\HarddiskVolume" + std::to_string(up - 'A' + 1);
+}
+
+TRunLockResult TFakeMachine::TakeRunLock() {
+    class TFakeRunLock : public TRunLock {
+    public:
+        explicit TFakeRunLock(int& count) : count_(++count) {}
+        ~TFakeRunLock() override { --count_; }
+
+    private:
+        int& count_;
+    };
+    TRunLockResult result;
+    if (runLocks_ > 0)
+        result.HeldElsewhere = true;
+    else
+        result.Lock = std::make_unique<TFakeRunLock>(runLocks_);
+    return result;
 }
 
 void TFakeMachine::UnlockAfter(const std::string& path, int attempts) {
@@ -806,6 +844,66 @@ TOsResult TFakeMachine::OpenOutputFile(const std::string& path, TOutputFileInfo&
     out.GivenPath = path;
     out.File = std::make_unique<TFakeFile>(*this, n.Data, true, true);
     return {};
+}
+
+// --- signed data and digests ---
+
+namespace {
+constexpr const char* kFakeSignedMagic = "FAKE-SIGNED-DATA";
+}  // namespace
+
+std::vector<uint8_t> TFakeMachine::FakeSignedData(const std::string& content,
+                                                  const TSignerIdentity& signer,
+                                                  bool signatureHolds) {
+    const std::string key(signer.PublicKey.begin(), signer.PublicKey.end());
+    const std::string text = std::string(kFakeSignedMagic) + "\n" + signer.Subject + "\n" +
+                             signer.KeyAlgorithm + "\n" + key + "\n" +
+                             (signatureHolds ? "holds" : "broken") + "\n" + content;
+    // In a DER SEQUENCE's header, as real signed data comes.
+    const std::string der = std::string{'\x30', '\x82', static_cast<char>(text.size() >> 8),
+                                        static_cast<char>(text.size())} + text;
+    return std::vector<uint8_t>(der.begin(), der.end());
+}
+
+TSignedData TFakeMachine::DecodeSignedData(const std::vector<uint8_t>& der, bool verify) {
+    TSignedData out;
+    std::string rest(der.begin() + std::min<size_t>(der.size(), 4), der.end());
+    std::vector<std::string> fields;
+    for (int i = 0; i < 5; ++i) {
+        const size_t end = rest.find('\n');
+        if (end == std::string::npos) {
+            out.Detail = "not signed data";
+            return out;
+        }
+        fields.push_back(rest.substr(0, end));
+        rest.erase(0, end + 1);
+    }
+    if (fields[0] != kFakeSignedMagic) {
+        out.Detail = "not signed data";
+        return out;
+    }
+    out.Signer = {fields[1], fields[2], std::vector<uint8_t>(fields[3].begin(), fields[3].end())};
+    out.Content = rest;
+    const bool holds = fields[4] == "holds";
+    out.Status = !verify || holds ? TSignedDataStatus::Verified : TSignedDataStatus::BadSignature;
+    if (!holds) out.Detail = "the signature does not match";
+    return out;
+}
+
+bool TFakeMachine::Sha256(TStream& stream, TSha256& digest, int64_t& size) {
+    // Four FNV-1a lanes of different starts: any changed byte changes them all.
+    uint64_t lanes[4] = {0xcbf29ce484222325ull, 0x84222325cbf29ce4ull, 0x1234567887654321ull,
+                         0x0f1e2d3c4b5a6978ull};
+    uint8_t buffer[4096];
+    size = 0;
+    while (const size_t got = stream.Read(buffer, sizeof buffer)) {
+        for (size_t i = 0; i < got; ++i)
+            for (int lane = 0; lane < 4; ++lane)
+                lanes[lane] = (lanes[lane] ^ (buffer[i] + lane)) * 0x100000001b3ull;
+        size += static_cast<int64_t>(got);
+    }
+    for (int i = 0; i < 32; ++i) digest[i] = static_cast<uint8_t>(lanes[i / 8] >> (8 * (i % 8)));
+    return true;
 }
 
 }  // namespace oup::test

@@ -119,6 +119,16 @@ public:
 
     static constexpr int32_t kDefaultTime = 0x325C86FA;  // 28.02.2005 16:55:52
 
+    // --- the report, the one-run lock, who holds a file ---
+    // The programs that hold this file, as the system would name them.
+    void SetHolders(const std::string& path, std::vector<TFileHolder> holders) {
+        holders_[Key(path)] = std::move(holders);
+    }
+    TDateTime UtcTime = 38412.25;  // the clock, UTC: 01.03.2005 06:00:00
+    // The lock is one per machine: a second TakeRunLock while a lock lives
+    // finds it held, as a second process would.
+    bool RunLocked() const { return runLocks_ > 0; }
+
     // --- TPlatform ---
     bool FindFiles(const std::string& pattern,
                    const std::function<bool(const TSearchRec&)>& onEntry) override;
@@ -162,6 +172,22 @@ public:
     TOsResult OpenDirectory(const std::string& path, std::unique_ptr<TDirectory>& out) override;
     std::string CurrentAccountSid() override { return Account; }
     TOsResult OpenOutputFile(const std::string& path, TOutputFileInfo& out) override;
+    TDateTime UtcNow() override { return UtcTime; }
+    TRunLockResult TakeRunLock() override;
+    std::vector<TFileHolder> FileHolders(const std::string& path) override {
+        const auto found = holders_.find(Key(path));
+        return found == holders_.end() ? std::vector<TFileHolder>() : found->second;
+    }
+
+    // --- signed data and digests ---
+    // This machine has no cryptography. Signed data is what FakeSignedData
+    // makes (the content, the signer, and whether the signature holds), and
+    // the digest stands in for SHA-256: it tells different bytes apart, no more.
+    static std::vector<uint8_t> FakeSignedData(const std::string& content,
+                                               const TSignerIdentity& signer,
+                                               bool signatureHolds = true);
+    TSignedData DecodeSignedData(const std::vector<uint8_t>& der, bool verify) override;
+    bool Sha256(TStream& stream, TSha256& digest, int64_t& size) override;
 
     struct TData {
         std::vector<uint8_t> Bytes;
@@ -169,6 +195,10 @@ public:
         size_t WriteLimit = SIZE_MAX;
         size_t ReadLimit = SIZE_MAX;
         bool SeekFails = false;
+        // Handles open right now that write, and that deny writing
+        // (ReadDenyWrite): each kind keeps the other out, and a denying one
+        // keeps deleting, renaming and replacing out too.
+        int Writers = 0, WriteDeniers = 0;
     };
     struct TNode {
         std::string Path;  // as created
@@ -207,6 +237,8 @@ private:
     TNode* Find(const std::string& path);
     const TNode* Find(const std::string& path) const;
     bool ParentIsDir(const std::string& key) const;
+    // Open with writing, deleting and renaming denied (ReadDenyWrite).
+    static bool Held(const TNode& node);
 
     std::map<std::string, TNode> nodes_;  // by upper-cased path without trailing '\'
     std::map<char, unsigned> driveTypes_;
@@ -215,6 +247,8 @@ private:
     std::vector<std::string> resources_;
     std::map<std::string, std::string> shortNames_, longNames_;  // by Key of the other
     int openFiles_ = 0;
+    std::map<std::string, std::vector<TFileHolder>> holders_;  // by Key
+    int runLocks_ = 0;
 
     // FindFiles, ListDirectory and AnsiUpperCase run on the search's pool
     // too; building and inspecting the machine happen while no search runs.

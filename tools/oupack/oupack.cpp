@@ -17,12 +17,15 @@
 #include "common/UserInterface.h"
 #include "package/PackageList.h"
 #include "package/PackageLocation.h"
+#include "package/PackageManifest.h"
 #include "package/PackageReader.h"
+#include "package/PackageSignature.h"
 #include "package/PackageWriter.h"
 #include "package/backup.h"
 #include "platform/Platform.h"
 
 #include "PackageCheck.h"
+#include "PackageSigner.h"
 
 #ifdef _WIN32
 #include "platform/win32/WinApi.h"
@@ -65,8 +68,19 @@ constexpr const char* kUsage =
     "      holds a path. Warnings: a mode that is none of the four mode texts, a\n"
     "      package file that no entry uses, two package files or two targets whose\n"
     "      names differ only in letter case, an absolute TargetDir without a macro.\n"
-    "      Names compare without regard to letter case, as on Windows. Exit status 1\n"
-    "      with an error, else 0; --strict makes warnings count as errors.\n"
+    "      Names compare without regard to letter case, as on Windows. A package file\n"
+    "      with PACKAGE.sig beside it: \"signed by SUBJECT; every volume matches\", or\n"
+    "      an error that names what does not match; without one, a warning (a signed\n"
+    "      updater refuses the package). Exit status 1 with an error, else 0;\n"
+    "      --strict makes warnings count as errors.\n"
+    "  oupack sign --cert CERT.pem --key KEY.pem [--chain CHAIN.pem] PACKAGE\n"
+    "      Writes PACKAGE.sig beside the package's first volume: its program and\n"
+    "      version and each volume's name, size and SHA-256, signed (CMS, RSA with\n"
+    "      SHA-256). Use the certificate that signs oupdate.exe: a signed updater\n"
+    "      takes only packages signed with its own key. The certificate must name\n"
+    "      code signing in its extended key usage; the key must be RSA, in PEM\n"
+    "      without a passphrase. --chain adds certificates to carry along.\n"
+    "      Linux only: oupack.exe refuses it.\n"
     "  oupack --help\n"
     "Exit status: 0 on success, 1 when the work failed, 2 for a bad command line.\n";
 
@@ -470,6 +484,30 @@ int Extract(TPlatform& platform, const std::vector<std::string>& args) {
     return ok ? 0 : 1;
 }
 
+// The signature of a package file as an unsigned updater checks it (for
+// integrity: the tool has no publisher to compare with). Sets signedBy and
+// returns nothing when the package is signed and every volume matches.
+std::optional<TFinding> SignatureFinding(TPlatform& platform, const std::string& path,
+                                         std::string& signedBy) {
+    std::vector<std::string> details;
+    try {
+        const TPackageSignatureCheck sig = CheckPackageSignature(
+            platform, EnginePath(path), nullptr, [&](const std::string& line) { details.push_back(line); });
+        if (!sig.Signed)
+            return TFinding{TSeverity::Warning, "", 0,
+                            std::string(kNotSignedText) + " (no " +
+                                ExtractFileName(SignatureFilePath(EnginePath(path))) +
+                                "): a signed oupdate.exe refuses it"};
+        signedBy = "signed by " + sig.Signer.Subject + "; every volume matches";
+        return std::nullopt;
+    } catch (const EPackageSignature& e) {
+        // The reason as the updater gives it, then what it found.
+        std::string message = e.what();
+        for (size_t i = 0; i < details.size(); ++i) message += (i ? "; " : " (") + details[i];
+        return TFinding{TSeverity::Error, "", 0, details.empty() ? message : message + ")"};
+    }
+}
+
 int Check(TPlatform& platform, const std::vector<std::string>& args) {
     bool strict = false;
     std::vector<std::string> inputs;
@@ -484,6 +522,16 @@ int Check(TPlatform& platform, const std::vector<std::string>& args) {
     if (inputs.size() != 1) throw TUsageError("check: wants one PACKAGE or EXE");
     const std::string& shown = inputs[0];
     TPackageSource src = OpenPackage(platform, shown);
+    // A self-contained update is covered by its Authenticode signature; a
+    // package file by its own, checked first: a package changed after it was
+    // signed may no longer read at all, and the signature says why.
+    std::string signedBy;
+    std::optional<TFinding> signature;
+    if (!src.Appended) signature = SignatureFinding(platform, src.Path, signedBy);
+    const auto sayBroken = [&] {
+        if (signature && signature->Severity == TSeverity::Error)
+            std::printf("%s\n", FormatFinding(*signature, shown).c_str());
+    };
     // The same walk as oupack list, keeping what the check reads.
     TPackageSummary summary;
     try {
@@ -491,8 +539,10 @@ int Check(TPlatform& platform, const std::vector<std::string>& args) {
             platform, *src.File, src.Appended ? std::string() : src.Path,
             [](const std::string& name) { return CheckReadsContent(RestoredName(name)); });
     } catch (const EReadError&) {
+        sayBroken();
         throw Exception(Quote(src.Path) + " is no package or ends early");
     } catch (const Exception& e) {
+        sayBroken();
         throw Exception(Quote(src.Path) + ": " + e.Message());
     }
 
@@ -509,6 +559,7 @@ int Check(TPlatform& platform, const std::vector<std::string>& args) {
     }
     const TCheckResult check = CheckPackageFiles(platform, files);
     findings.insert(findings.end(), check.Findings.begin(), check.Findings.end());
+    if (signature) findings.push_back(*signature);
 
     int errors = 0, warnings = 0;
     for (const TFinding& f : findings) {
@@ -528,8 +579,102 @@ int Check(TPlatform& platform, const std::vector<std::string>& args) {
         about += ", language file " + check.LanguageFile + " (" +
                  count(check.LanguageTexts, "text", "texts") + ")";
     about += check.HaveNotes ? ", notes" : ", no notes";
+    if (!signedBy.empty()) std::printf("%s: %s\n", shown.c_str(), signedBy.c_str());
     std::printf("%s: %s (%s)\n", shown.c_str(), verdict.c_str(), about.c_str());
     return errors > 0 || (strict && warnings > 0) ? 1 : 0;
+}
+
+int Sign(TPlatform& platform, const std::vector<std::string>& args) {
+    TSignerFiles signer;
+    std::vector<std::string> inputs;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const auto value = [&]() -> const std::string& {
+            if (i + 1 >= args.size()) throw TUsageError("sign: " + a + " needs a value");
+            return args[++i];
+        };
+        if (a == "--cert") signer.Certificate = value();
+        else if (a == "--key") signer.Key = value();
+        else if (a == "--chain") signer.Chain = value();
+        else if (!a.empty() && a[0] == '-') throw TUsageError("sign: unknown option " + a);
+        else inputs.push_back(a);
+    }
+    if (inputs.size() != 1) throw TUsageError("sign: wants one PACKAGE");
+    if (signer.Certificate.empty() || signer.Key.empty())
+        throw TUsageError("sign: wants --cert CERT.pem and --key KEY.pem");
+#ifdef _WIN32
+    (void)platform;
+    throw Exception("sign: oupack.exe cannot sign packages; sign them with oupack on Linux");
+#else
+    TPackageSource src = OpenPackage(platform, inputs[0]);
+    if (src.Appended)
+        throw Exception(Quote(src.Path) +
+                        " is a self-contained update: its package is covered by the signature of "
+                        "the executable (signtool or osslsigncode), not by a .sig");
+    // The volumes and the script, as the updater will read them.
+    TPackageSummary summary;
+    try {
+        summary = ListPackage(platform, *src.File, src.Path, [](const std::string& name) {
+            return AsciiUpperCase(RestoredName(name)) == AsciiUpperCase(kScriptFileName);
+        });
+    } catch (const EReadError&) {
+        throw Exception(Quote(src.Path) + " is no package or ends early");
+    } catch (const Exception& e) {
+        throw Exception(Quote(src.Path) + ": " + e.Message());
+    }
+    src.File.reset();
+    const TPackageListEntry* script = nullptr;
+    for (const TPackageListEntry& e : summary.Entries)
+        if (e.Kept) script = &e;  // the last of a name is the one restored
+    if (!script)
+        throw Exception(Quote(src.Path) + " has no update script " + kScriptFileName +
+                        ", whose program and version the signature names");
+    TUpdateScript header;
+    TMemoryStream scriptStream(std::vector<uint8_t>(script->Content.begin(), script->Content.end()));
+    ReadUpdateScript(scriptStream, header, [](int, const std::string&) {});
+
+    TPackageManifest manifest;
+    manifest.ProgramName = header.ProgramName;
+    manifest.ProgramVersion = header.ProgramVersion;
+    for (const std::string& volume : summary.VolumePaths) {
+        TManifestVolume& v = manifest.Volumes.emplace_back();
+        v.Name = ExtractFileName(EnginePath(volume));
+        const auto file = platform.OpenFile(volume, TOpenMode::ReadDenyWrite);
+        if (!platform.Sha256(*file, v.Digest, v.Size))
+            throw Exception("no SHA-256 on this system");
+    }
+    std::string text;
+    try {
+        text = WriteManifest(manifest);
+    } catch (const EManifestError& e) {
+        throw Exception("cannot sign " + Quote(src.Path) + ": " + e.Message());
+    }
+    const std::vector<uint8_t> der = SignManifest(text, signer);
+
+    // Written beside and moved into place: a half-written signature never
+    // stands in for a whole one.
+    const std::string sigPath = SignatureFilePath(EnginePath(src.Path));
+    const std::string shownSig = SignatureFilePath(src.Path);
+    const std::string temp = sigPath + ".tmp";
+    try {
+        auto out = platform.OpenFile(temp, TOpenMode::Create);
+        out->WriteBuffer(der.data(), der.size());
+        out.reset();
+        if (!platform.MoveFileReplace(temp, sigPath)) throw Exception("cannot write " + Quote(shownSig));
+    } catch (...) {
+        platform.DeleteFile(temp);
+        throw;
+    }
+    // Read back as an updater reads it, so a signature that would not verify
+    // is found here rather than on the users' machines.
+    std::string signedBy;
+    if (const auto finding = SignatureFinding(platform, src.Path, signedBy))
+        throw Exception(shownSig + " does not check: " + finding->Message);
+    std::printf("%s: %s (%s %s, %zu volume%s)\n", shownSig.c_str(), signedBy.c_str(),
+                manifest.ProgramName.c_str(), manifest.ProgramVersion.c_str(),
+                manifest.Volumes.size(), manifest.Volumes.size() == 1 ? "" : "s");
+    return 0;
+#endif
 }
 
 int Run(const std::vector<std::string>& argv) {
@@ -546,6 +691,7 @@ int Run(const std::vector<std::string>& argv) {
     if (command == "list") return List(platform, rest);
     if (command == "extract") return Extract(platform, rest);
     if (command == "check") return Check(platform, rest);
+    if (command == "sign") return Sign(platform, rest);
     throw TUsageError("unknown command " + Quote(command));
 }
 

@@ -253,7 +253,10 @@ int TUpdateForm::RunMessageLoop() {
         ::TranslateMessage(&message);
         ::DispatchMessageA(&message);
     }
-    return update_ ? update_->ExitCode() : ecNoPackage;
+    if (!update_) return ecNoPackage;
+    const int status = update_->ExitCode();
+    update_->WriteReport(status);
+    return status;
 }
 
 // --- window procedure ---

@@ -85,17 +85,19 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     // becomes a message box: run as System in session 0, nobody could answer
     // it, and the deployment tool would wait for its own time-out.
     oup::TPlatform* unattended = nullptr;
-    std::string logFile;
+    std::string logFile, reportFile;
     const auto fail = [&](const char* text) {
         if (unattended)
             oup::ReportUnattendedError(*unattended, logFile, text);
         else
             ::MessageBoxA(nullptr, text, oup::kApplicationTitle, MB_OK | MB_ICONERROR);
+        oup::WriteErrorReport(oup::SystemPlatform(), reportFile, oup::ecNoPackage, text);
         return oup::ecNoPackage;
     };
     try {
         oup::TPlatform& platform = oup::SystemPlatform();
         const oup::TCommandLine commandLine = ProgramCommandLine(platform);
+        reportFile = commandLine.ReportFile;
         // No window at all in unattended mode.
         if (commandLine.Silent) {
             unattended = &platform;
@@ -108,6 +110,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
                 wrong ? commandLine.UsageError + "\n\n" + oup::UsageLine() : oup::UsageLine();
             ::MessageBoxA(nullptr, text.c_str(), oup::kApplicationTitle,
                           MB_OK | (wrong ? MB_ICONERROR : MB_ICONINFORMATION));
+            if (wrong) oup::WriteErrorReport(platform, reportFile, oup::ecNoPackage, commandLine.UsageError);
             return wrong ? oup::ecNoPackage : oup::ecSuccess;
         }
 

@@ -2,6 +2,7 @@
 // taken with '\' as '/'; names match ignoring ASCII letter case.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include "common/Errors.h"
 #include "platform/Platform.h"
 #include "platform/host/HostDirectory.h"
+#include "platform/host/HostCrypto.h"
 
 namespace oup {
 namespace {
@@ -121,6 +123,17 @@ private:
     int fd_;
 };
 
+// The machine-wide lock: an exclusive flock on one file of the temporary
+// directory, which the system lets go with the descriptor.
+class THostRunLock : public TRunLock {
+public:
+    explicit THostRunLock(int fd) : fd_(fd) {}
+    ~THostRunLock() override { ::close(fd_); }
+
+private:
+    int fd_;
+};
+
 class THostPlatform : public TPlatform {
 public:
     bool FindFiles(const std::string& pattern,
@@ -175,6 +188,7 @@ public:
     }
 
     std::unique_ptr<TFileStream> OpenFile(const std::string& path, TOpenMode mode) override {
+        // ReadDenyWrite opens for reading alone: POSIX has no share modes.
         int flags = O_RDONLY;
         if (mode == TOpenMode::WriteShared) flags = O_WRONLY;
         if (mode == TOpenMode::ReadWriteShared) flags = O_RDWR;
@@ -270,6 +284,33 @@ public:
     std::string CurrentAccountSid() override { return host::CurrentAccountSid(); }
     TOsResult OpenOutputFile(const std::string& path, TOutputFileInfo& out) override {
         return host::OpenOutputFile(path, out);
+    }
+
+    // --- one update at a time on a machine ---
+    TRunLockResult TakeRunLock() override {
+        TRunLockResult result;
+        const std::string path = GetTempDir() + "oupdate.run.lock";
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        if (fd < 0) {
+            result.Note = path + ": " + std::strerror(errno);
+            return result;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            result.Lock = std::make_unique<THostRunLock>(fd);
+            return result;
+        }
+        result.HeldElsewhere = errno == EWOULDBLOCK;
+        if (!result.HeldElsewhere) result.Note = path + ": " + std::strerror(errno);
+        ::close(fd);
+        return result;
+    }
+
+    // --- signed data and digests ---
+    TSignedData DecodeSignedData(const std::vector<uint8_t>& der, bool verify) override {
+        return host::DecodeSignedData(der, verify);
+    }
+    bool Sha256(TStream& stream, TSha256& digest, int64_t& size) override {
+        return host::Sha256(stream, digest, size);
     }
 };
 

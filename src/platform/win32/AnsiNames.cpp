@@ -87,4 +87,15 @@ std::wstring LongPath(const std::wstring& path) {
     return std::wstring(longPath.data(), n);
 }
 
+std::string AnsiToUtf8(const std::string& ansi) {
+    const std::wstring wide = Widen(ansi);
+    if (wide.empty()) return std::string();
+    const int length = static_cast<int>(wide.size());
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return std::string();
+    std::string utf8(static_cast<size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, utf8.data(), n, nullptr, nullptr);
+    return utf8;
+}
+
 }  // namespace oup::win32

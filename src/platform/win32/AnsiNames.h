@@ -31,6 +31,9 @@ std::string UsableAnsiPathToCreate(const std::wstring& path);
 // that has no byte there. Never a path to use: '?' is no file name character.
 std::string ShownAnsi(const std::wstring& wide);
 
+// Text in the ANSI code page as UTF-8, through UTF-16.
+std::string AnsiToUtf8(const std::string& ansi);
+
 // The full (long) form of an existing path whose components may be short
 // names; empty when it cannot be had (the path is not there).
 std::wstring LongPath(const std::wstring& path);

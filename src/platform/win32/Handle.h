@@ -61,8 +61,16 @@ struct TNetEnumHandleTraits {
     static void Close(THandleType h) { ::WNetCloseEnum(h); }
 };
 
+// Handles of kernel objects that give null for none (CreateMutexW, OpenProcess).
+struct TObjectHandleTraits {
+    using THandleType = HANDLE;
+    static THandleType Invalid() { return nullptr; }
+    static void Close(THandleType h) { ::CloseHandle(h); }
+};
+
 using TFileHandle = TUniqueHandle<TFileHandleTraits>;
 using TFindHandle = TUniqueHandle<TFindHandleTraits>;
 using TNetEnumHandle = TUniqueHandle<TNetEnumHandleTraits>;
+using TObjectHandle = TUniqueHandle<TObjectHandleTraits>;
 
 }  // namespace oup::win32

@@ -12,8 +12,11 @@
 #include "platform/Platform.h"
 #include "platform/win32/AnsiNames.h"
 #include "platform/win32/Directories.h"
+#include "platform/win32/FileHolders.h"
+#include "platform/win32/Cryptography.h"
 #include "platform/win32/Handle.h"
 #include "platform/win32/Listing.h"
+#include "platform/win32/RunLock.h"
 #include "platform/win32/WinApi.h"
 
 #include <sddl.h>
@@ -208,6 +211,9 @@ public:
             case TOpenMode::ReadWriteShared:
                 access = GENERIC_READ | GENERIC_WRITE;
                 break;
+            case TOpenMode::ReadDenyWrite:
+                share = FILE_SHARE_READ;
+                break;
             case TOpenMode::Create:
                 // A file being written is nobody else's business until it is done.
                 access = GENERIC_READ | GENERIC_WRITE;
@@ -395,6 +401,25 @@ public:
     std::string CurrentAccountSid() override { return win32::AccountSid(); }
     TOsResult OpenOutputFile(const std::string& path, TOutputFileInfo& out) override {
         return win32::OpenOutputFile(path, out);
+    }
+
+    // --- the machine-readable report of a run ---
+    std::string AnsiToUtf8(const std::string& text) override { return win32::AnsiToUtf8(text); }
+
+    // --- one update at a time on a machine ---
+    TRunLockResult TakeRunLock() override { return win32::TakeRunLock(); }
+
+    // --- who holds a file ---
+    std::vector<TFileHolder> FileHolders(const std::string& path) override {
+        return win32::FileHolders(path);
+    }
+
+    // --- signed data and digests ---
+    TSignedData DecodeSignedData(const std::vector<uint8_t>& der, bool verify) override {
+        return win32::DecodeSignedData(der, verify);
+    }
+    bool Sha256(TStream& stream, TSha256& digest, int64_t& size) override {
+        return win32::Sha256(stream, digest, size);
     }
 
 private:

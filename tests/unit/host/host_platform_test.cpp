@@ -1,8 +1,9 @@
 // The POSIX platform against real files: a listing left by an exception
-// closes its directory.
+// closes its directory; the machine-wide lock of an update.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -36,6 +37,29 @@ TEST(HostPlatform, AListingThatThrowsClosesItsDirectory) {
                      std::runtime_error);
     }
     EXPECT_EQ(before, OpenDescriptors());
+    fs::remove_all(dir);
+}
+
+// One update at a time: the lock is one per machine, also against a second
+// take in the same process, and free again once its holder lets go.
+TEST(HostPlatform, TheRunLockIsHeldByOneAtATime) {
+    // A temporary directory of its own: other test runs on this machine
+    // take the machine's lock too.
+    const fs::path dir = fs::temp_directory_path() / ("oup-lock-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const char* saved = std::getenv("TMPDIR");
+    const std::string savedDir = saved ? saved : "";
+    ::setenv("TMPDIR", dir.c_str(), 1);
+    TPlatform& p = SystemPlatform();
+    TRunLockResult first = p.TakeRunLock();
+    ASSERT_TRUE(first.Lock) << first.Note;
+    const TRunLockResult second = p.TakeRunLock();
+    EXPECT_FALSE(second.Lock);
+    EXPECT_TRUE(second.HeldElsewhere);
+    first.Lock.reset();
+    EXPECT_TRUE(p.TakeRunLock().Lock);
+    if (saved) ::setenv("TMPDIR", savedDir.c_str(), 1);
+    else ::unsetenv("TMPDIR");
     fs::remove_all(dir);
 }
 

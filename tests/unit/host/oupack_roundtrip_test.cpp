@@ -408,14 +408,25 @@ TEST_F(OupackTest, CheckFindsEachMistakeWithItsLineAndStatus) {
         const TResult r = Oupack(args);
         EXPECT_EQ(c.Status, r.Status) << r.Out << r.Err;
         EXPECT_EQ("", r.Err);
+        // A package file here has no signature: that warning comes last,
+        // and counts.
+        std::vector<std::string> findings = c.Findings;
+        std::string verdict = c.Verdict;
+        if (c.Source != TSource::SignedUpdate) {
+            findings.push_back(": warning: the package is not signed (no case.oup.sig)");
+            const size_t comma = verdict.find(", ");  // none in "no findings"
+            const int warnings = comma == std::string::npos ? 1 : std::stoi(verdict.substr(comma + 2)) + 1;
+            verdict = (comma == std::string::npos ? std::string("0 errors") : verdict.substr(0, comma)) +
+                      ", " + std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings");
+        }
         std::istringstream out(r.Out);
         std::string line;
-        for (const std::string& finding : c.Findings) {
+        for (const std::string& finding : findings) {
             std::getline(out, line);
             EXPECT_NE(std::string::npos, line.find(finding)) << r.Out;
         }
         std::getline(out, line);
-        EXPECT_EQ(0u, line.rfind(checked + ": " + c.Verdict + " (", 0)) << r.Out;
+        EXPECT_EQ(0u, line.rfind(checked + ": " + verdict + " (", 0)) << r.Out;
         EXPECT_FALSE(std::getline(out, line)) << r.Out;
     }
 }
@@ -531,6 +542,118 @@ TEST_F(OupackTest, EveryBadInputGetsOneLineAndAFailingStatus) {
     EXPECT_EQ(0, help.Status);
     EXPECT_NE(std::string::npos, help.Out.find("oupack append UPDATER.exe PACKAGE -o OUTPUT.exe"));
     EXPECT_NE(std::string::npos, help.Out.find("oupack check [--strict] PACKAGE|EXE"));
+}
+
+// oupack sign, and what oupack check says of each package the updater
+// refuses or takes, with certificates made here by openssl.
+TEST_F(OupackTest, SignWritesASignatureThatCheckReportsVolumeByVolume) {
+    // certificate NAME SUBJECT KEY EXTENSIONS...: cert and key, NAME.pem and NAME.key.
+    const auto certificate = [&](const std::string& name, const std::string& subject,
+                                 const std::string& key, const std::vector<std::string>& extensions) {
+        std::string cmd = "openssl req -x509 -newkey " + key + " -nodes -days 2 -subj " +
+                          ShellQuote("/CN=" + subject) + " -keyout " + ShellQuote((dir / (name + ".key")).string()) +
+                          " -out " + ShellQuote((dir / (name + ".pem")).string());
+        for (const std::string& e : extensions) cmd += " -addext " + ShellQuote(e);
+        EXPECT_EQ(0, std::system((cmd + " >/dev/null 2>&1").c_str())) << cmd;
+    };
+    const std::string codeSigning = "extendedKeyUsage=codeSigning";
+    certificate("publisher", "Ostrel Publisher", "rsa:2048", {codeSigning, "keyUsage=digitalSignature"});
+    certificate("mallory", "Mallory", "rsa:2048", {codeSigning});
+    certificate("tls", "Web Server", "rsa:2048", {"extendedKeyUsage=serverAuth"});
+    certificate("encipher", "Encipher Only", "rsa:2048", {codeSigning, "keyUsage=keyEncipherment"});
+    certificate("ec", "Curve", "ec -pkeyopt ec_paramgen_curve:P-256", {codeSigning});
+    const auto sign = [&](const std::string& pkg, const std::string& who, const std::string& key = "") {
+        return Oupack({"sign", "--cert", (dir / (who + ".pem")).string(), "--key",
+                       (dir / ((key.empty() ? who : key) + ".key")).string(), pkg});
+    };
+    const std::string pkg = (dir / "case.oup").string();
+    const auto pack = [&](int64_t volumeSize, const std::string& exeContent) {
+        for (const auto& e : fs::directory_iterator(dir))
+            if (e.path().filename().string().rfind("case.", 0) == 0) fs::remove(e.path());
+        TFiles files = LedgerFiles();
+        FileIn(files, "ledger.ex_") = exeContent;
+        TPackageWriter w(SystemPlatform(), pkg, {"", volumeSize, 6});
+        for (const auto& [name, content] : files) {
+            TMemoryStream s(std::vector<uint8_t>(content.begin(), content.end()));
+            w.AddEntry(name, 0x325C86FA, s);
+        }
+        return w.Finish();
+    };
+
+    enum class TChange { None, ByteInSecondVolume, FirstVolumeReplaced, ManifestChanged };
+    const struct {
+        const char* What;
+        int64_t VolumeSize;
+        std::string Signer;  // empty: not signed
+        TChange Change;
+        std::string Line;    // a line of the output
+        int Status;
+        std::vector<std::string> Options = {};
+    } cases[] = {
+        {"signed", 0, "publisher", TChange::None,
+         "case.oup: signed by CN=Ostrel Publisher; every volume matches", 0},
+        {"signed, in volumes", 700, "publisher", TChange::None,
+         "case.oup: signed by CN=Ostrel Publisher; every volume matches", 0},
+        {"a byte changed in a volume", 700, "publisher", TChange::ByteInSecondVolume,
+         "case.oup: error: volume case.002 does not match its signature (", 1},
+        {"the .oup replaced", 0, "publisher", TChange::FirstVolumeReplaced,
+         "case.oup: error: volume case.oup does not match its signature (", 1},
+        {"the manifest changed inside the signature", 0, "publisher", TChange::ManifestChanged,
+         "case.oup: error: the package's signature does not verify (", 1},
+        // The tool has no publisher to compare with: whose it is, it says.
+        {"another certificate", 0, "mallory", TChange::None,
+         "case.oup: signed by CN=Mallory; every volume matches", 0},
+        {"no signature", 0, "", TChange::None,
+         "case.oup: warning: the package is not signed (no case.oup.sig): a signed oupdate.exe refuses it", 0},
+        {"no signature, --strict", 0, "", TChange::None, "case.oup: warning: the package is not signed", 1,
+         {"--strict"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        const std::vector<std::string> volumes = pack(c.VolumeSize, "new ledger");
+        if (!c.Signer.empty()) {
+            const TResult s = sign(pkg, c.Signer);
+            EXPECT_EQ(0, s.Status) << s.Err;
+            EXPECT_EQ(0u, s.Out.rfind(pkg + ".sig: signed by CN=", 0)) << s.Out;
+        }
+        if (c.Change == TChange::ByteInSecondVolume) {
+            std::string bytes = ReadAll(volumes.at(1));
+            bytes.back() ^= 1;
+            WriteAll(volumes.at(1), bytes);
+        } else if (c.Change == TChange::FirstVolumeReplaced) {
+            const std::string sig = ReadAll(pkg + ".sig");
+            pack(0, "somebody else's ledger");
+            WriteAll(pkg + ".sig", sig);
+        } else if (c.Change == TChange::ManifestChanged) {
+            std::string sig = ReadAll(pkg + ".sig");
+            sig[sig.find("volume ") + 7] ^= 1;  // the size's first digit
+            WriteAll(pkg + ".sig", sig);
+        }
+        std::vector<std::string> args = {"check"};
+        args.insert(args.end(), c.Options.begin(), c.Options.end());
+        args.push_back(pkg);
+        const TResult r = Oupack(args);
+        EXPECT_EQ(c.Status, r.Status) << r.Out << r.Err;
+        EXPECT_NE(std::string::npos, r.Out.find(dir.string() + "/" + c.Line)) << r.Out;
+    }
+
+    // What oupack sign refuses, before it writes anything.
+    pack(0, "new ledger");
+    const struct {
+        std::string Cert, Key, Error;
+    } refusals[] = {
+        {"tls", "tls", "\"" + (dir / "tls.pem").string() + "\" is no code-signing certificate"},
+        {"encipher", "encipher", "may not sign: its key usage leaves out digital signatures"},
+        {"ec", "ec", "is not an RSA key"},
+        {"publisher", "mallory", "\"" + (dir / "mallory.key").string() + "\" is not the key of"},
+    };
+    for (const auto& r : refusals) {
+        SCOPED_TRACE(r.Cert + " with " + r.Key);
+        const TResult s = sign(pkg, r.Cert, r.Key);
+        ExpectOneLineError(s, 1);
+        EXPECT_NE(std::string::npos, s.Err.find(r.Error)) << s.Err;
+        EXPECT_FALSE(fs::exists(pkg + ".sig"));
+    }
 }
 
 }  // namespace

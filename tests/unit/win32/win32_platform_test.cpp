@@ -13,6 +13,7 @@
 
 #include "common/DateTime.h"
 #include "common/Errors.h"
+#include "common/Text.h"
 #include "platform/Platform.h"
 #include "platform/win32/AnsiNames.h"
 #include "platform/win32/Handle.h"
@@ -23,6 +24,7 @@
 #include <sddl.h>
 
 #include <memory>
+#include <thread>
 
 namespace oup {
 namespace {
@@ -537,6 +539,37 @@ TEST_F(Win32PlatformTest, AnsiUpperCaseFollowsTheCodePage) {
             "B\xC6R \xD8L \x9F",
             p.AnsiUpperCase(norwegian));
     }
+}
+
+TEST_F(Win32PlatformTest, TextBecomesUtf8ThroughTheCodePage) {
+    EXPECT_EQ("", p.AnsiToUtf8(""));
+    if (::GetACP() != 1252) return;
+    // Windows' own table and the portable one, byte by byte.
+    std::string every;
+    for (int c = 1; c < 256; ++c) every += static_cast<char>(c);
+    EXPECT_EQ(Utf8From1252(every), p.AnsiToUtf8(every));
+}
+
+// Another owner of the lock is another thread here: the mutex is the
+// thread's, as it is the process's between processes.
+TEST_F(Win32PlatformTest, TheRunLockHasOneOwnerAtATime) {
+    const auto takeElsewhere = [this](bool& taken, bool& held) {
+        std::thread([&] {
+            const TRunLockResult r = p.TakeRunLock();
+            taken = r.Lock != nullptr;
+            held = r.HeldElsewhere;
+        }).join();
+    };
+    TRunLockResult mine = p.TakeRunLock();
+    ASSERT_TRUE(mine.Lock) << mine.Note;
+    bool taken = true, held = false;
+    takeElsewhere(taken, held);
+    EXPECT_FALSE(taken);
+    EXPECT_TRUE(held);
+    mine.Lock.reset();
+    takeElsewhere(taken, held);
+    EXPECT_TRUE(taken);
+    EXPECT_FALSE(held);
 }
 
 }  // namespace
