@@ -55,6 +55,10 @@ bool TUpdateRun::PutBack(const std::string& installationDir) {
         const std::string kept = KeptOldName(entry.TargetName);
         if (place.Dir->Entry(kept).Kind != TEntryKind::File) continue;
         if (place.Dir->RenameEntry(kept, entry.TargetName)) {
+            // Killed between keeping the old file and the swap, both names are
+            // one file, and a rename of one over the other changes nothing
+            // on some systems (POSIX, Wine): the kept name goes by itself.
+            if (place.Dir->Entry(kept).Kind != TEntryKind::Missing) place.Dir->DeleteEntry(kept);
             any = true;
             Report(TReportKind::PutBack, ExcludeTrailingBackslash(targetDir) + "\\" + entry.TargetName,
                    {}, installationDir, e);
