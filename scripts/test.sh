@@ -10,7 +10,8 @@
 #               of listing threads; AddressSanitizer does not see races)
 #   2. windows  32-bit Windows build and the same unit tests under Wine (ctest)
 #   3. pe       oupdate.exe is a PE32 GUI program for Intel 80386, stripped,
-#               importing only DLLs that Windows ships
+#               importing only KnownDLLs (and comctl32), marked Terminal
+#               Server aware, relocatable and no-execute compatible
 #   4. e2e      every tests/e2e/*.sh, in name order
 #   5. fuzz     scripts/fuzz.sh 60, when it exists
 # The last line reads "N passed, M failed": one for layer 0, the GoogleTest
@@ -207,7 +208,11 @@ pe_format() {
   echo "file: $what"
   [[ $what == "PE32 executable (GUI) Intel 80386"* ]]
 }
-# Only DLLs that every Windows has: no libstdc++, libgcc, winpthread or zlib.
+# Only KnownDLLs, which Windows maps from the system directory whatever the
+# search order (no libstdc++, libgcc, winpthread or zlib either), and
+# comctl32, which the manifest takes from the side-by-side store. Any other
+# DLL would be looked for beside the program first, where a user may have
+# put one: those are loaded at run time from the system directory.
 pe_imports() {
   local dlls bad=0 d
   dlls=$(i686-w64-mingw32-objdump -p "$OUP_OUPDATE_EXE" | awk '/DLL Name:/ { print $3 }') || return 1
@@ -215,13 +220,23 @@ pe_imports() {
   [ -n "$dlls" ] || return 1
   for d in $dlls; do
     case ${d,,} in
-      kernel32.dll | user32.dll | gdi32.dll | comctl32.dll | comdlg32.dll | shell32.dll | \
-        mpr.dll | msvcrt.dll | advapi32.dll | ole32.dll | oleaut32.dll | shlwapi.dll | \
-        version.dll | uxtheme.dll | winmm.dll | ws2_32.dll | ntdll.dll) ;;
-      *) echo "not a Windows system DLL: $d" >&2; bad=1 ;;
+      kernel32.dll | user32.dll | gdi32.dll | comdlg32.dll | shell32.dll | msvcrt.dll | \
+        advapi32.dll | ole32.dll | oleaut32.dll | shlwapi.dll | ws2_32.dll | psapi.dll | \
+        imm32.dll | rpcrt4.dll | setupapi.dll | ntdll.dll | comctl32.dll) ;;
+      *) echo "not a KnownDLL: $d" >&2; bad=1 ;;
     esac
   done
   return $bad
+}
+# DllCharacteristics: Terminal Server aware (0x8000: no per-user Windows
+# directory on a Remote Desktop Session Host), DYNAMIC_BASE (0x40) and
+# NX_COMPAT (0x100).
+pe_characteristics() {
+  local value
+  value=$(i686-w64-mingw32-objdump -p "$OUP_OUPDATE_EXE" | awk '/^DllCharacteristics/ { print $2 }') ||
+    return 1
+  echo "DllCharacteristics: ${value:-none}"
+  [ -n "$value" ] && (((16#$value & 0x8140) == 0x8140))
 }
 # Stripped: symbols behind the sections would pass for an appended package.
 # The COFF header (behind "PE\0\0" at the offset stored at 0x3C) holds the
@@ -236,6 +251,7 @@ pe_stripped() {
 if [ -f "$OUP_OUPDATE_EXE" ]; then
   check pe_format
   check pe_imports
+  check pe_characteristics
   check pe_stripped
 else
   fail "pe: $OUP_OUPDATE_EXE was not built"

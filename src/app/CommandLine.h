@@ -16,6 +16,8 @@ struct TCommandLine {
     std::string ExePath;      // argument 0
     std::string PackagePath;  // the argument that is no option; may be empty
     bool Silent = false;      // /S
+    // Silent without /S: nobody could see a window (RunWithoutWindowsWhereNobodySees).
+    bool NoUser = false;
     std::string LogFile;      // /LOG=FILE
     std::vector<std::string> Dirs;  // /DIR=..., each without a trailing backslash
     bool NoRestartReplace = false;  // /NORESTARTREPLACE: a file in use fails

@@ -3,8 +3,6 @@
 
 #include "app/UpdateLog.h"
 
-#include <set>
-
 #include "common/Errors.h"
 #include "package/PackageReader.h"
 
@@ -32,25 +30,8 @@ void THeadlessServices::Close() {
 }
 
 int TUpdate::RunUnattended() {
-    // A multi-volume package asks for each further volume. Nobody can insert
-    // a disk here: go on when the volume lies beside the first one, give up
-    // otherwise, and give up too on a volume asked for a second time (a
-    // damaged package whose switches lead round in a circle would never end).
-    std::set<uint16_t> volumesTaken;
-    BackupFile1.OnNeedDisk = [this, &volumesTaken](TBackupFile&, uint16_t diskId, bool& goOn) {
-        std::string volume = VolumePath(Platform, packageName_, diskId);
-        goOn = !volume.empty() && Platform.FileExists(volume);
-        // A volume that is not there and whose name does not fit the code
-        // page has no path to show.
-        if (volume.empty()) volume = std::to_string(diskId) + " of " + packageName_;
-        if (!volumesTaken.insert(diskId).second) {
-            goOn = false;
-            Log("Volume " + volume + " comes round again");
-            return;
-        }
-        Log((goOn ? "Volume " : "Missing volume ") + volume);
-    };
-
+    // Further volumes of a package are looked for beside the first (see
+    // NeedVolume): nobody can insert a disk here.
     FormShow();
     // Start-up gave its reason: no usable package (2), or another update (1618).
     if (startupFailed_ || closed_) return startupFailed_ ? exitCode_ : ecNoPackage;
@@ -103,6 +84,12 @@ void ReportUnattendedError(TPlatform& platform, const std::string& logFile,
     } catch (...) {
         // Nowhere left to say it: the exit status tells.
     }
+}
+
+void RunWithoutWindowsWhereNobodySees(TPlatform& platform, TCommandLine& commandLine) {
+    if (commandLine.Silent || !platform.RunsWithoutUser()) return;
+    commandLine.Silent = true;
+    commandLine.NoUser = true;
 }
 
 int RunUnattended(TPlatform& platform, const TCommandLine& commandLine) {

@@ -50,4 +50,11 @@ private:
     TUpdate* form_ = nullptr;
 };
 
+// Run as LocalSystem, or in session 0, no window of this process can be
+// seen: a dialog or a message box would wait for an answer that never comes
+// (and a deployment tool for its time-out), and a file dialog would let
+// whoever sees it browse as SYSTEM. There the run goes as with /S, and its
+// log says so (TCommandLine::NoUser).
+void RunWithoutWindowsWhereNobodySees(TPlatform& platform, TCommandLine& commandLine);
+
 }  // namespace oup

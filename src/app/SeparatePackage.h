@@ -6,14 +6,15 @@
 #include <string>
 
 #include "package/PackageSignature.h"
+#include "package/RunningImage.h"
 #include "platform/Platform.h"
 
 namespace oup {
 
-// Checks the package whose first volume is packagePath for the program at
-// exePath (its own file). Raises EPackageSignature with the reason, and what
-// opening the program's own file raises.
-TPackageSignatureCheck CheckSeparatePackage(TPlatform& platform, const std::string& exePath,
+// Checks the package whose first volume is packagePath for the running
+// program, whose certificate table is read through the one handle start-up
+// holds on its file. Raises EPackageSignature with the reason.
+TPackageSignatureCheck CheckSeparatePackage(TPlatform& platform, TRunningImage& program,
                                             const std::string& packagePath,
                                             const TSignatureLog& log);
 

@@ -9,6 +9,8 @@
 #include "app/UpdateLog.h"
 #include "common/Errors.h"
 #include "package/PackageLocation.h"
+#include "package/PackageReader.h"
+#include "package/RunningImage.h"
 #include "search/DriveList.h"
 
 namespace oup {
@@ -23,6 +25,23 @@ inline constexpr const char* kRestoreCancelledText = "the restore was cancelled.
 inline constexpr const char* kRestoreErrorText = "%s (error %d)";
 inline constexpr const char* kPackageRefusedText = "The update package \"%s\" was refused: %s.";
 inline constexpr const char* kNoWorkDirText = "Could not create a work directory in \"%s\".";
+inline constexpr const char* kNoTempDirText =
+    "The system names no temporary directory to unpack the update package into.";
+inline constexpr const char* kNoRoomText =
+    "There is no room to unpack the update package \"%s\": it holds %s bytes, which with room "
+    "to spare need %s, and %s bytes are free on the drive of \"%s\".";
+inline constexpr const char* kVolumeAgainText = "volume %s comes round again";
+inline constexpr const char* kNoUserText =
+    "No one can see a window here (SYSTEM, or session 0): running unattended, as with /S";
+
+// Beyond the package itself, the work directory's drive keeps 64 MiB or a
+// tenth of the package free, whichever is more. The package's total counts
+// bytes, not the clusters its files take (a tenth covers that for many small
+// files), and the same drive (the system drive, as a rule) still has to take
+// the update's copies into the installations and Windows' own writes: run
+// as SYSTEM, a package that filled it to the last byte would stop the
+// machine, not just the update.
+constexpr int64_t kRoomMargin = int64_t(64) << 20;
 
 // A directory of our own under the temporary directory, so that two updaters
 // at once, or files another program left there, never mix into this run.
@@ -115,12 +134,18 @@ void TUpdate::StartupSequence() {
         std::find(unusable.begin(), unusable.end(), CommandLine.LogFile) == unusable.end())
         log_ = std::make_unique<TUpdateLog>(Platform, CommandLine.LogFile);
     if (!unusable.empty()) throw ENameNotRepresentable(unusable.front());
+    if (CommandLine.NoUser) Log(kNoUserText);
+    // The program's own file, held from now on: everything read from it
+    // later comes through this one handle.
+    image_ = std::make_unique<TRunningImage>(Platform, CommandLine.ExePath);
 
     FillDriveList();
     Script.FileEntries.clear();
 
+    // No stand-in for a temporary directory the system does not name: a
+    // folder such as C:\temp is one any user may make first, and own.
     std::string temp = Platform.GetTempDir();
-    if (temp.empty()) temp = kFallbackWorkDir;
+    if (temp.empty()) throw EInOutError(kNoTempDirText);
     temp = IncludeTrailingBackslash(temp);
     SystemDir = Truncated(Platform.GetSystemDir());
     WindowsDir = Truncated(Platform.GetWindowsDir());
@@ -172,24 +197,32 @@ bool TUpdate::FindAndRestorePackage() {
     BackupFile1.OnError = [this](TBackupFile&, int32_t code, const std::string& text) {
         restoreError_ = FormatMessage(kRestoreErrorText, {text, std::to_string(code)});
     };
+    volumesTaken_.clear();
+    BackupFile1.OnNeedDisk = [this](TBackupFile&, uint16_t diskId, bool& goOn) {
+        NeedVolume(diskId, goOn);
+    };
+    // The package's total is its own word: checked against the room
+    // before anything is written, and held to while it is written.
+    roomError_.clear();
+    BackupFile1.OnPackageSize = [this](TBackupFile&, int32_t totalSize, bool& goOn) {
+        goOn = EnoughRoom(totalSize);
+    };
+    BackupFile1.LimitToTotalSize = true;
     // A long restore gets a window with Cancel before the wizard can appear.
     TRestoreProgress progress(BackupFile1, Services, CommandLine.Silent);
 
-    const std::optional<uint32_t> appendedAt = FindAppendedPackage(Platform, CommandLine.ExePath);
+    const std::optional<uint32_t> appendedAt = image_->PackageStart();
     bool restored = false;
     if (appendedAt) {
         packageName_ = CommandLine.ExePath;
         Log("Package appended to " + packageName_);
         report_->SetPackage(packageName_, SignatureOfPackage(true, nullptr));
-        // A file of our own that cannot be opened ends start-up with its own
-        // message; everything after that is the restore's, and its message
-        // is kept for the sentence below.
-        const std::unique_ptr<TFileStream> exe =
-            Platform.OpenFile(CommandLine.ExePath, TOpenMode::ReadShared);
+        // Everything from here on is the restore's, and its message is kept
+        // for the sentence below.
         progress.Start(ExtractFileName(packageName_));
         try {
-            exe->SetPosition(*appendedAt);
-            restored = BackupFile1.RestoreStream(*exe, WorkDir);
+            image_->File().SetPosition(*appendedAt);
+            restored = BackupFile1.RestoreStream(image_->File(), WorkDir);
         } catch (const std::exception& e) {
             restoreError_ = e.what();
         }
@@ -200,6 +233,7 @@ bool TUpdate::FindAndRestorePackage() {
                 exitCode_ = ecNoPackage;
                 startupFailed_ = true;
                 ShowError(kNoPackageText);
+                Platform.WriteStandardError(UsageLine() + "\r\n");
                 closePending_ = true;
                 return false;
             }
@@ -223,7 +257,7 @@ bool TUpdate::FindAndRestorePackage() {
         // that were checked.
         TPackageSignatureCheck signature;
         try {
-            signature = CheckSeparatePackage(Platform, CommandLine.ExePath, packageName_,
+            signature = CheckSeparatePackage(Platform, *image_, packageName_,
                                              [this](const std::string& line) { Log(line); });
         } catch (const EPackageSignature& e) {
             exitCode_ = ecNoPackage;
@@ -243,6 +277,16 @@ bool TUpdate::FindAndRestorePackage() {
         }
     }
     BackupFile1.OnError = nullptr;
+    BackupFile1.OnNeedDisk = nullptr;
+    BackupFile1.OnPackageSize = nullptr;
+    if (!roomError_.empty()) {
+        // Nothing was written; closing takes the work directory away.
+        exitCode_ = ecNoPackage;
+        startupFailed_ = true;
+        ShowError(roomError_);
+        closePending_ = true;
+        return false;
+    }
     if (progress.Cancelled()) {
         // The user's choice, not a failure: no message. Closing takes the
         // work directory away with all the restore wrote, the cut file too.
@@ -261,6 +305,46 @@ bool TUpdate::FindAndRestorePackage() {
         return false;
     }
     return true;
+}
+
+void TUpdate::NeedVolume(uint16_t diskId, bool& goOn) {
+    std::string volume = VolumePath(Platform, packageName_, diskId);
+    // A volume that is not there and whose name does not fit the code page
+    // has no path to show.
+    const std::string shown =
+        volume.empty() ? std::to_string(diskId) + " of " + packageName_ : volume;
+    if (volumesTaken_.count(diskId)) {
+        goOn = false;
+        restoreError_ = FormatMessage(kVolumeAgainText, {shown});
+        Log("Volume " + shown + " comes round again");
+        return;
+    }
+    if (CommandLine.Silent) {
+        // Nobody can insert a disk: the volume lies beside the first or not at all.
+        goOn = !volume.empty() && Platform.FileExists(volume);
+        Log((goOn ? "Volume " : "Missing volume ") + shown);
+    } else {
+        goOn = Services.MessageBox(FormatMessage(kInsertDiskText, {std::to_string(diskId)}),
+                                   "Information", TMsgKind::Information,
+                                   TMsgButtons::OkCancel) == TMsgResult::Ok;
+        // Reached by a short name, a volume has one only once it is there.
+        volume = VolumePath(Platform, packageName_, diskId);
+        if (goOn) Log("Volume " + (volume.empty() ? shown : volume));
+    }
+    // Asked for again while it is missing is no circle; once there, it is taken.
+    if (goOn && !volume.empty() && Platform.FileExists(volume)) volumesTaken_.insert(diskId);
+}
+
+bool TUpdate::EnoughRoom(int32_t totalSize) {
+    const int64_t free = Platform.FreeDiskSpace(WorkDir);
+    if (free < 0) return true;  // the system cannot tell: the limit on writing still holds
+    const int64_t total = std::max<int64_t>(totalSize, 0);
+    const int64_t needed = total + std::max(kRoomMargin, total / 10);
+    if (needed <= free) return true;
+    roomError_ =
+        FormatMessage(kNoRoomText, {packageName_, std::to_string(total), std::to_string(needed),
+                                    std::to_string(free), WorkDir});
+    return false;
 }
 
 bool TUpdate::TakeRunLock() {

@@ -7,6 +7,7 @@
 #include "app/UpdateLog.h"
 #include "common/Errors.h"
 #include "controls/FileLbl.h"
+#include "package/RunningImage.h"
 #include "update/EntryRules.h"
 
 namespace oup {
@@ -200,6 +201,7 @@ void TUpdate::FormClose() {
         if (ownsWorkDir_) RemoveTree(Platform, ExcludeTrailingBackslash(WorkDir));
     }
     LanguageTexts.Clear();
+    image_.reset();
     if (log_) Log("Closed on page " + std::to_string(Page));
     // The run is over: the next one may begin while this process ends.
     runLock_.reset();

@@ -8,6 +8,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@
 
 namespace oup {
 
+class TRunningImage;
 class TUpdateLog;
 class TRunReport;
 
@@ -131,7 +133,6 @@ inline constexpr const char* kPreviewHeaderSuffix = " - preview, nothing was cha
 inline constexpr const char* kPreviewInstructionsText =
     "The list shows what the update would do. Nothing was changed. Press Close to end the program.";
 inline constexpr const char* kPreviewFinishedText = "The preview is finished. Nothing was changed.";
-inline constexpr const char* kFallbackWorkDir = "c:\\temp\\";
 inline constexpr const char* kAnotherRunText =
     "Another update is running on this computer. Try again when it has finished.";
 
@@ -227,6 +228,19 @@ private:
     void PreviewLine(const std::string& line);
     // Page 5, with the completion notice in the content label.
     void ShowResultPage(const std::string& finished);
+
+    // --- an elevated run's start-up (Startup.cpp) ---
+    // The restore asks for the package's next volume: unattended, it is
+    // taken when it lies beside the first; in the wizard the user is asked.
+    // Either way a volume asked for again after it was taken stops the
+    // restore (switches that lead round in a circle would never end).
+    void NeedVolume(uint16_t diskId, bool& goOn);
+    // Whether the work directory's drive has room for a package whose
+    // header says it holds totalSize bytes; sets roomError_ when not.
+    bool EnoughRoom(int32_t totalSize);
+    std::unique_ptr<TRunningImage> image_;  // the program's own file, opened once
+    std::set<uint16_t> volumesTaken_;       // volumes taken in this restore
+    std::string roomError_;                 // why the package did not fit
 
     std::unique_ptr<TUpdateLog> log_;
     std::unique_ptr<TRunReport> report_;

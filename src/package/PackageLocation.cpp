@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/Errors.h"
+#include "package/RunningImage.h"
 
 namespace oup {
 
@@ -165,12 +166,7 @@ std::optional<uint32_t> AppendedPackageStart(uint32_t imageEnd, int64_t fileSize
 }
 
 std::optional<uint32_t> FindAppendedPackage(TPlatform& platform, const std::string& exePath) {
-    const int64_t fileSize = platform.QueryFileSize(exePath);
-    const TImageHeaders headers = GetImageHeaders(platform);
-    // Nothing behind the image: no need to look at the file itself.
-    if (!AppendedPackageStart(headers.ImageEnd, fileSize)) return std::nullopt;
-    auto file = platform.OpenFile(exePath, TOpenMode::ReadShared);
-    return ReadImageTrail(headers, fileSize, *file, exePath).PackageStart;
+    return TRunningImage(platform, exePath).PackageStart();
 }
 
 }  // namespace oup

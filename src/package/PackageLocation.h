@@ -80,9 +80,11 @@ uint32_t GetImageEnd(TPlatform& platform);
 // query failed) means none.
 std::optional<uint32_t> AppendedPackageStart(uint32_t imageEnd, int64_t fileSize);
 // Where the package appended to the running executable (exePath, its own
-// file) starts; nothing when the executable carries none. Raises
-// EChangedAfterSigning, and EFOpenError when the file, longer than its
-// image, cannot be opened.
+// file, named in messages) starts; nothing when the executable carries
+// none. The file is opened as TRunningImage does (package/RunningImage.h);
+// a caller that reads the package too keeps a TRunningImage instead, so
+// that both come from one handle. Raises EChangedAfterSigning,
+// EImageFileChanged, and EFOpenError when the file cannot be opened.
 std::optional<uint32_t> FindAppendedPackage(TPlatform& platform, const std::string& exePath);
 
 }  // namespace oup

@@ -17,7 +17,10 @@
 //   input ends inside a record or skipped
 //     data, or in a continuation volume      EReadError from the stream layer
 //   cancelled at the volume prompt or by a
-//     handler                                false, nothing shown
+//     handler (OnPackageSize too)            false, nothing shown
+//   LimitToTotalSize, and a block would take
+//     the bytes written past TotalSize       code 8, shown at the end, false
+//     (the block is not written)
 #include "package/backup.h"
 
 #include <algorithm>
@@ -93,6 +96,8 @@ std::string BackupErrorText(int32_t code) {
         case kErrArchiveType: return kWrongArchiveTypeText;
         case kErrPackage: return "Feil i pakke";
         case kErrTempDir: return "Kan ikke lage temper\xE6r katalog";  // "temperær", ANSI
+        case kErrPastTotalSize:
+            return "The package holds more data than its header announces";
         default: return std::string();
     }
 }
@@ -167,6 +172,10 @@ bool TBackupFile::RestoreFrom(TStream* stream, const std::string& packageName,
     DoRestore = true;
     CurrentFile.clear();
     entryDate_ = 0;
+    if (OnPackageSize) {
+        OnPackageSize(*this, TotalSize, Continue);
+        if (!Continue) return false;
+    }
 
     bool haveEntry = false;  // a volume switch continues the entry in progress, if any
     TPackageRecord record;
@@ -334,8 +343,15 @@ void TBackupFile::DecompressEntry(TPackageReader& reader, TFileStream* output, b
                     data = outBuffer_.get();
                     written = inflated.Size;
                 }
-                // A short write would leave a cut file behind a success.
-                output->WriteBuffer(data, written);
+                if (LimitToTotalSize &&
+                    BytesDone + static_cast<int64_t>(written) > std::max<int64_t>(TotalSize, 0)) {
+                    ErrorCode = kErrPastTotalSize;
+                    Continue = false;
+                    written = 0;
+                } else {
+                    // A short write would leave a cut file behind a success.
+                    output->WriteBuffer(data, written);
+                }
             }
         }
         ui_.ProcessMessages();

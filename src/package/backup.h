@@ -44,6 +44,11 @@ using TFileRestoredEvent = std::function<void(TBackupFile& Sender, std::string& 
                                               std::unique_ptr<TFileStream>& Stream)>;
 using TBackupErrorEvent =
     std::function<void(TBackupFile& Sender, const int32_t Error, const std::string& ErrString)>;
+// The package's header has been read and nothing is written yet: TotalSize
+// is what the package says its entries hold. A handler that clears Continue
+// ends the restore there (false, nothing shown).
+using TPackageSizeEvent =
+    std::function<void(TBackupFile& Sender, int32_t TotalSize, bool& Continue)>;
 
 // Raised for a package that cannot be read at all ("Kan ikke lese arkiv") and
 // for entry data with a wrong signature ("Feil arkivtype").
@@ -58,6 +63,7 @@ enum : int32_t {
     kErrArchiveType = 5,
     kErrPackage = 6,         // the package's data is damaged
     kErrTempDir = 7,
+    kErrPastTotalSize = 8,   // the entries hold more than the header's TotalSize
 };
 inline constexpr const char* kCannotReadArchiveText = "Kan ikke lese arkiv";
 inline constexpr const char* kWrongArchiveTypeText = "Feil arkivtype";
@@ -93,6 +99,12 @@ public:
     // BackupTitle, BackupMode, CompressionLevel, MaxSize, SetArchiveFlag and
     // SaveFileID configure writing, which this component does not do; they
     // are kept so that a form can set them.
+
+    TPackageSizeEvent OnPackageSize;
+    // Stops a restore before it writes more than the header's TotalSize
+    // (code kErrPastTotalSize): the total is the package's word only, and a
+    // caller that checked the room for it must not find the drive full.
+    bool LimitToTotalSize = false;
 
     // Restores every package entry of the package file packageName (and its
     // volumes) into destDir. Returns true when the end marker was reached

@@ -10,6 +10,20 @@ std::string TPlatform::SiblingPath(const std::string& path, const std::string& e
     return ChangeFileExt(path, ext);
 }
 
+std::string PrivateDirSecurity(bool elevated, const std::string& userSid) {
+    // P: nothing inherited from the parent; OICI: files and folders inside
+    // inherit these entries.
+    const std::string admins = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+    if (elevated) return admins + "S:(ML;OICI;NWNRNX;;;HI)";
+    if (userSid.empty()) return std::string();
+    return admins + "(A;OICI;FA;;;" + userSid + ")";
+}
+
+bool TPlatform::CreatePrivateDir(const std::string& path) {
+    const std::string sddl = PrivateDirSecurity(IsElevated(), UserSid());
+    return !sddl.empty() && CreateDirWithSecurity(path, sddl);
+}
+
 TDateTime TPlatform::UtcNow() {
     using namespace std::chrono;
     const auto ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();

@@ -185,6 +185,13 @@ struct TOutputFileInfo {
     std::string GivenPath;   // the path given, made full and long
 };
 
+// The running program's image as the loader mapped it.
+struct TMappedImage {
+    const uint8_t* Bytes = nullptr;  // its first byte (the headers); null: not readable
+    size_t Size = 0;                 // bytes readable from there (the image's SizeOfImage)
+    uint32_t Address = 0;            // where it was loaded, which its relocations were made for
+};
+
 // The machine-wide lock of the updater (TPlatform::TakeRunLock). Only one
 // process of the machine holds it at a time; it is let go when the object
 // goes, or when the process ends however it ends.
@@ -261,9 +268,9 @@ public:
     virtual uint32_t GetAttributes(const std::string& path) = 0;  // kInvalidAttributes if none
     virtual bool CreateDir(const std::string& path) = 0;          // one level
     // One level that only this account, the system and the administrators
-    // can reach, whatever the parent allows; a plain one where the platform
-    // keeps no such rights.
-    virtual bool CreatePrivateDir(const std::string& path) { return CreateDir(path); }
+    // can reach, whatever the parent allows (PrivateDirSecurity); false
+    // when the account cannot be told.
+    virtual bool CreatePrivateDir(const std::string& path);
     virtual bool RemoveDir(const std::string& path) = 0;          // an empty directory
     virtual bool DeleteFile(const std::string& path) = 0;
     // Copies a file; an existing target is overwritten unless failIfExists
@@ -333,8 +340,6 @@ public:
         out.reset();
         return {kErrorNotSupported};
     }
-    // The account this program runs as, as a SID; empty when unknown.
-    virtual std::string CurrentAccountSid() { return std::string(); }
     // Opens path for writing without following a link in its last part,
     // creating it when missing. Fails when it can be neither opened nor made.
     virtual TOsResult OpenOutputFile(const std::string& path, TOutputFileInfo& out) {
@@ -342,6 +347,45 @@ public:
         out = TOutputFileInfo();
         return {kErrorNotSupported};
     }
+
+    // --- the running program's own file ---
+    // A running image's file cannot be written, but it can be renamed away
+    // and another file put at its path. These name and open the file the
+    // image was mapped from, so that a caller can prove it holds that file
+    // (package/RunningImage.h); the defaults serve platforms without such a
+    // name (the program's path stands for it).
+    //
+    // The name the system gives now for the file the running image was
+    // mapped from; on Windows it follows a rename. An opaque text, to
+    // compare and to hand to OpenMappedModuleFile (not a path for the other
+    // calls); empty when the system cannot tell.
+    virtual std::string MappedModuleName() { return ModulePath(); }
+    // Opens that file for reading, with writing and deletion (so renaming)
+    // denied to everyone else while it is open. Raises EFOpenError.
+    virtual std::unique_ptr<TFileStream> OpenMappedModuleFile(const std::string& mappedName) {
+        return OpenFile(mappedName, TOpenMode::ReadDenyWrite);
+    }
+    // The running image as the loader mapped it; Bytes null where the
+    // platform cannot read it.
+    virtual TMappedImage MappedModule() { return TMappedImage(); }
+
+    // --- who runs, and where ---
+    // Whether this process holds an administrator's full token or is
+    // SYSTEM: what it unpacks, no standard user's process may change.
+    virtual bool IsElevated() { return false; }
+    // Whether nobody can see a window of this process: it runs as
+    // LocalSystem, or in session 0, where no user logs on.
+    virtual bool RunsWithoutUser() { return false; }
+    // The account this process runs as, in S-1-5-... form; empty when unknown.
+    virtual std::string UserSid() { return std::string(); }
+    // Creates one directory level with this security descriptor (SDDL);
+    // a plain one where the platform keeps no such rights.
+    virtual bool CreateDirWithSecurity(const std::string& path, const std::string& /*sddl*/) {
+        return CreateDir(path);
+    }
+    // Bytes this account may still write on the volume of dir; -1 when the
+    // system cannot tell.
+    virtual int64_t FreeDiskSpace(const std::string& /*dir*/) { return -1; }
 
     // --- the machine-readable report of a run ---
     // Text in the ANSI code page as UTF-8. The default takes Windows-1252,
@@ -390,6 +434,15 @@ public:
 // Deletes a directory with everything in it; links inside are removed, not
 // followed. Failures are passed over.
 void RemoveTree(TPlatform& platform, const std::string& dir);
+
+// The security descriptor (SDDL) of a directory of this process's own, which
+// nothing inside inherits past: full control for SYSTEM and the
+// Administrators, and for userSid too when not elevated. An elevated
+// process leaves its own account out (the same user's unelevated programs
+// share it) and adds a High mandatory label that its files inherit, so that
+// no program below High integrity may write, read or run what is in it.
+// Empty when not elevated and the account is unknown.
+std::string PrivateDirSecurity(bool elevated, const std::string& userSid);
 
 // The platform of this build: Win32 on Windows, POSIX on Linux.
 TPlatform& SystemPlatform();

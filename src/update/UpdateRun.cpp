@@ -223,7 +223,7 @@ TUpdateRun::TSwap TUpdateRun::StageForRestart(THeldFile& temp, TWritePlaces::TPl
     // paths of now, and only in a folder no other user can change meanwhile.
     const std::string target = place.FinalPath + "\\" + name;
     const std::string staged = StagedCopyName(name);
-    if (!OnlyAdministratorsMayWrite(place.Dir->Writers(), platform_.CurrentAccountSid())) {
+    if (!OnlyAdministratorsMayWrite(place.Dir->Writers(), platform_.UserSid())) {
         reason = "its folder admits write to other users, so it is not left to be replaced at restart";
         return TSwap::InUse;
     }

@@ -12,7 +12,12 @@
 #  - the same in a folder open to every user (mode 777): nothing is staged,
 #    the file fails as "in use" with the reason, exit status 1;
 #  - examples/deploy/install.cmd passes the updater's exit status through
-#    (0, and 3010 with the file held);
+#    (0, and 3010 with the file held), making its log folder when it is
+#    missing; a log folder that is there already is refused (status 2,
+#    nothing run) unless PowerShell names SYSTEM or the Administrators as
+#    its owner. Wine's PowerShell is a stub that names no owner, so here every
+#    existing folder is refused, and Wine's icacls is a stub too: the rights
+#    the script gives a new folder cannot be seen under Wine;
 #  - examples/deploy/update-ledger.yml passes yamllint and names only modules
 #    of the ansible.windows collection.
 # Exit statuses are read inside Wine (exitstatus.exe): a Linux parent sees
@@ -170,6 +175,16 @@ expect "$name: exit status $status, want 0" test "$status" = 0
 installed_everywhere $name
 expect "$name: the log is in the folder it made" \
     log_has "$deploy_log" "Update finished: 6 installed, 0 failed"
+
+# The folder from the run before: its owner cannot be confirmed here.
+make_installations
+name=install-existing-folder
+run $name cmd /c "$win\\deploy\\install.cmd"
+expect "$name: exit status $status, want 2" test "$status" = 2
+expect "$name: the update did not run" grep -q 'old abacus.exe 2.1' "$work/drive_n/Abacus/abacus.exe"
+expect "$name: the message names the folder" \
+    grep -qF 'logs" is owned by "", not by SYSTEM or the Administrators: refused.' "$out/restart-$name.wine.log"
+rm -rf "$cdir/deploy/logs"
 
 make_installations
 name=install-3010

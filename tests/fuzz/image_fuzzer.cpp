@@ -17,6 +17,7 @@
 #include <string>
 
 #include "package/PackageLocation.h"
+#include "package/RunningImage.h"
 #include "support/FakeMachine.h"
 
 namespace {
@@ -91,6 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             start = FindAppendedPackage(m, m.ModuleFile);
         } catch (const EChangedAfterSigning&) {
             changed = true;
+        } catch (const EImageFileChanged&) {  // the loader's page and the file differ
+            if (!mapped) Finding("a file refused as not its own mapping without one");
         } catch (const std::exception& e) {
             std::fprintf(stderr, "%s\n", e.what());
             Finding("foreign exception from FindAppendedPackage");

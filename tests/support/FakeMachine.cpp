@@ -846,6 +846,24 @@ TOsResult TFakeMachine::OpenOutputFile(const std::string& path, TOutputFileInfo&
     return {};
 }
 
+std::unique_ptr<TFileStream> TFakeMachine::OpenMappedModuleFile(const std::string& mappedName) {
+    if (BeforeModuleOpen) BeforeModuleOpen();
+    return OpenFile(UsablePath(mappedName), TOpenMode::ReadDenyWrite);
+}
+
+bool TFakeMachine::CreateDirWithSecurity(const std::string& path, const std::string& sddl) {
+    if (!CreateDir(path)) return false;
+    DirSecurity[path] = sddl;
+    return true;
+}
+
+int64_t TFakeMachine::FreeDiskSpace(const std::string& dir) {
+    if (dir.size() < 2 || dir[1] != ':') return -1;
+    const auto space =
+        diskSpace_.find(static_cast<char>(std::toupper(static_cast<unsigned char>(dir[0]))));
+    return space == diskSpace_.end() ? -1 : static_cast<int64_t>(space->second);
+}
+
 // --- signed data and digests ---
 
 namespace {

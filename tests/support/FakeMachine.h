@@ -73,8 +73,6 @@ public:
     // Who may write into a directory (SIDs); by default SYSTEM and the
     // Administrators only; nothing: its rights cannot be read.
     void SetWriters(const std::string& dir, std::optional<std::vector<std::string>> sids);
-    // The account the program runs as.
-    std::string Account = "S-1-5-21-1000-1000-1000-500";
     // Called at each Sleep (a user acting during the in-use retries).
     std::function<void()> OnSleep;
     // Called with the final path of the name as a temporary file is about to
@@ -118,6 +116,14 @@ public:
     std::function<void(const std::string&)> BeforeCopy;
 
     static constexpr int32_t kDefaultTime = 0x325C86FA;  // 28.02.2005 16:55:52
+
+    // --- an elevated run ---
+    bool Elevated = false;     // an administrator's full token, or SYSTEM
+    bool WithoutUser = false;  // LocalSystem, or session 0
+    std::string AccountSid = "S-1-5-21-1000-2000-3000-1001";
+    std::map<std::string, std::string> DirSecurity;  // the SDDL each directory was made with
+    std::string MappedFile;  // the system's name for the mapped program file; empty: ModuleFile
+    std::function<void()> BeforeModuleOpen;  // a swap between the look at that name and the open
 
     // --- the report, the one-run lock, who holds a file ---
     // The programs that hold this file, as the system would name them.
@@ -170,8 +176,18 @@ public:
     }
     std::string SiblingPath(const std::string& path, const std::string& ext) override;
     TOsResult OpenDirectory(const std::string& path, std::unique_ptr<TDirectory>& out) override;
-    std::string CurrentAccountSid() override { return Account; }
     TOsResult OpenOutputFile(const std::string& path, TOutputFileInfo& out) override;
+    std::string MappedModuleName() override { return MappedFile.empty() ? ModuleFile : MappedFile; }
+    std::unique_ptr<TFileStream> OpenMappedModuleFile(const std::string& mappedName) override;
+    TMappedImage MappedModule() override {  // ModuleHeaders, loaded at its preferred base
+        return {ModuleHeaders.empty() ? nullptr : ModuleHeaders.data(), ModuleHeaders.size(),
+                0x400000};
+    }
+    bool IsElevated() override { return Elevated; }
+    bool RunsWithoutUser() override { return WithoutUser; }
+    std::string UserSid() override { return AccountSid; }
+    bool CreateDirWithSecurity(const std::string& path, const std::string& sddl) override;
+    int64_t FreeDiskSpace(const std::string& dir) override;  // SetDiskSpace's, or -1
     TDateTime UtcNow() override { return UtcTime; }
     TRunLockResult TakeRunLock() override;
     std::vector<TFileHolder> FileHolders(const std::string& path) override {

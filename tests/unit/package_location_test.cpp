@@ -248,9 +248,10 @@ TEST_F(AppendedTest, ASignedUpdaterCarriesAPackageOnlyInFrontOfItsSignature) {
 
     m.AddFile(m.ModuleFile, appended.Bytes() + "more");
     EXPECT_THROW(FindAppendedPackage(m, m.ModuleFile), EChangedAfterSigning);
-    // A size that cannot be had is no package, whatever the headers say.
+    // The program's own file is opened whatever its size: one that cannot
+    // be is an error, not an updater without a package.
     m.DeleteFile(m.ModuleFile);
-    EXPECT_EQ(std::nullopt, FindAppendedPackage(m, m.ModuleFile));
+    EXPECT_THROW(FindAppendedPackage(m, m.ModuleFile), EFOpenError);
 }
 
 TEST_F(AppendedTest, RestoresThePackageBehindTheImage) {

@@ -110,8 +110,9 @@ TEST(BackupFileProperties, ErrorTexts) {
     EXPECT_EQ("Feil arkivtype", BackupErrorText(5));
     EXPECT_EQ("Feil i pakke", BackupErrorText(6));
     EXPECT_EQ("Kan ikke lage temper\xE6r katalog", BackupErrorText(7));
+    EXPECT_EQ("The package holds more data than its header announces", BackupErrorText(8));
     EXPECT_EQ("", BackupErrorText(0));
-    EXPECT_EQ("", BackupErrorText(8));
+    EXPECT_EQ("", BackupErrorText(9));
     EXPECT_EQ("", BackupErrorText(-1));
 }
 

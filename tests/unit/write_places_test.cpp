@@ -118,7 +118,7 @@ TEST(WritePlaces, RestartReplacementOnlyWhereOnlyAdministratorsMayWrite) {
         {TNames{"S-1-5-18", "S-1-5-32-544",
                 "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"},
          "Scheduled D:\\App\\app.exe"},
-        {TNames{"S-1-5-18", TFakeMachine().Account}, "Scheduled D:\\App\\app.exe"},
+        {TNames{"S-1-5-18", TFakeMachine().AccountSid}, "Scheduled D:\\App\\app.exe"},
         {TNames{"S-1-5-18", "S-1-5-32-544", "S-1-5-32-545"}, refused},  // Users
         {TNames{"S-1-1-0"}, refused},                                   // Everyone
         {TNames{"S-1-5-18", "S-1-5-21-9-9-9-1001"}, refused},           // another account

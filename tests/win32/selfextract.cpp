@@ -1,15 +1,15 @@
 // oup_selfextract DIR
 // Restores the package appended to this very executable into DIR the way the
-// updater's start-up does: the image end from the headers the loader mapped,
-// then a restore from the executable's file at that offset. Prints where the
-// image ends by the mapped headers and by the file, so a test can tell which
-// were read.
+// updater's start-up does: through its own file, opened once (TRunningImage),
+// from the image end by the headers the loader mapped. Prints where the image
+// ends by the mapped headers and by the file, so a test can tell which were read.
 // Exit status: 0 restored, 1 nothing appended or the restore failed, 2 usage.
 #include <cstdio>
 #include <string>
 
 #include "common/UserInterface.h"
 #include "package/PackageLocation.h"
+#include "package/RunningImage.h"
 #include "package/backup.h"
 #include "platform/Platform.h"
 
@@ -32,7 +32,8 @@ int main(int argc, char** argv) {
     const long long size = platform.QueryFileSize(exe);
     std::printf("mapped %lld file %lld imageend %u size %lld\n", mapped,
                 fromFile ? static_cast<long long>(*fromFile) : -1LL, imageEnd, size);
-    const auto start = FindAppendedPackage(platform, exe);
+    TRunningImage image(platform, exe);
+    const auto start = image.PackageStart();
     if (!start) {
         std::printf("no package appended\n");
         return 1;
@@ -43,9 +44,8 @@ int main(int argc, char** argv) {
     backup.OnError = [](TBackupFile&, int32_t code, const std::string& text) {
         std::printf("error %d: %s\n", code, text.c_str());
     };
-    auto file = platform.OpenFile(exe, TOpenMode::ReadShared);
-    file->SetPosition(*start);
-    const bool ok = backup.RestoreFromStream(file.get(), argv[1]);
+    image.File().SetPosition(*start);
+    const bool ok = backup.RestoreFromStream(&image.File(), argv[1]);
     std::printf("%s\n", ok ? "restored" : "failed");
     return ok ? 0 : 1;
 }

@@ -35,6 +35,7 @@
 #include <memory>
 
 #include "platform/win32/AnsiNames.h"
+#include "platform/win32/DllSearch.h"
 #endif
 
 namespace oup {
@@ -731,6 +732,9 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 }  // namespace oup
 
 int main([[maybe_unused]] int argc, [[maybe_unused]] char** argv) {
+#ifdef _WIN32
+    oup::win32::LoadLibrariesFromSystemDirectoryOnly();
+#endif
     try {
 #ifdef _WIN32
         const std::vector<std::string> args = oup::ProgramArguments();

@@ -117,20 +117,4 @@ private:
     HDC dc_;
 };
 
-// A loaded module, freed at the end.
-class TModule {
-public:
-    TModule() = default;
-    explicit TModule(HMODULE module) : module_(module) {}
-    TModule(const TModule&) = delete;
-    TModule& operator=(const TModule&) = delete;
-    ~TModule() {
-        if (module_) ::FreeLibrary(module_);
-    }
-    HMODULE Get() const { return module_; }
-
-private:
-    HMODULE module_ = nullptr;
-};
-
 }  // namespace oup::win32

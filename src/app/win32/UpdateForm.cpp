@@ -96,7 +96,7 @@ TUpdateForm::TUpdateForm(HINSTANCE instance, TPlatform& platform, TCommandLine c
       commandLine_(std::move(commandLine)),
       options_(std::move(options)),
       formBrush_(::CreateSolidBrush(kFormColor)),
-      shell32_(::LoadLibraryA("shell32.dll")),
+      shell32_(L"shell32.dll"),
       controls_(*this, shell32_.Get()) {}
 
 TUpdateForm::~TUpdateForm() {

@@ -14,6 +14,7 @@
 #include "app/win32/GdiHandles.h"
 #include "app/win32/RestoreWindow.h"
 #include "app/win32/WinControls.h"
+#include "platform/win32/SystemLibrary.h"
 #include "platform/win32/WinApi.h"
 
 namespace oup::win32 {
@@ -141,7 +142,7 @@ private:
     TFont normalFont_, boldFont_;
     TBrush formBrush_;
     TMemoryDC measureDC_;
-    TModule shell32_;  // holds the stock animation clips
+    TSystemLibrary shell32_;  // the stock animation clips; WinMain imports it already
     // Uses the fonts above, so it goes before them.
     std::unique_ptr<TRestoreWindow> restoreWindow_;
 

@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/Headless.h"
 #include "app/Update.h"
 #include "app/win32/UpdateForm.h"
 #include "platform/Platform.h"
 #include "platform/win32/AnsiNames.h"
+#include "platform/win32/DllSearch.h"
 
 namespace {
 
@@ -81,9 +83,12 @@ oup::TCommandLine ProgramCommandLine(oup::TPlatform& platform) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
-    // Known once the command line is read. In unattended mode an error never
-    // becomes a message box: run as System in session 0, nobody could answer
-    // it, and the deployment tool would wait for its own time-out.
+    // Before anything can load a library by name.
+    oup::win32::LoadLibrariesFromSystemDirectoryOnly();
+    // Known once the command line is read, or at once where nobody could see
+    // a window. In unattended mode an error never becomes a message box: run
+    // as System in session 0, nobody could answer it, and the deployment
+    // tool would wait for its own time-out.
     oup::TPlatform* unattended = nullptr;
     std::string logFile, reportFile;
     const auto fail = [&](const char* text) {
@@ -96,7 +101,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     };
     try {
         oup::TPlatform& platform = oup::SystemPlatform();
-        const oup::TCommandLine commandLine = ProgramCommandLine(platform);
+        if (platform.RunsWithoutUser()) unattended = &platform;
+        oup::TCommandLine commandLine = ProgramCommandLine(platform);
+        oup::RunWithoutWindowsWhereNobodySees(platform, commandLine);
         reportFile = commandLine.ReportFile;
         // No window at all in unattended mode.
         if (commandLine.Silent) {

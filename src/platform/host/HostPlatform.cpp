@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -281,9 +282,21 @@ public:
     TOsResult OpenDirectory(const std::string& path, std::unique_ptr<TDirectory>& out) override {
         return host::OpenDirectory(path, out);
     }
-    std::string CurrentAccountSid() override { return host::CurrentAccountSid(); }
+    std::string UserSid() override { return host::CurrentAccountSid(); }
     TOsResult OpenOutputFile(const std::string& path, TOutputFileInfo& out) override {
         return host::OpenOutputFile(path, out);
+    }
+
+    // --- who runs, and where ---
+    // Accounts here are POSIX users: a directory of our own is one only we
+    // may enter.
+    bool CreatePrivateDir(const std::string& path) override {
+        return ::mkdir(Native(path).c_str(), 0700) == 0;
+    }
+    int64_t FreeDiskSpace(const std::string& dir) override {
+        struct statvfs fs;
+        if (::statvfs(Native(dir).c_str(), &fs) != 0) return -1;
+        return static_cast<int64_t>(fs.f_bavail) * static_cast<int64_t>(fs.f_frsize);
     }
 
     // --- one update at a time on a machine ---

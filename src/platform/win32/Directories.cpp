@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/win32/Account.h"
 #include "platform/win32/AnsiNames.h"
 #include "platform/win32/WinApi.h"
 
@@ -436,23 +437,6 @@ TOsResult TWin32HeldFile::MakeRenamable() {
 
 }  // namespace
 
-std::string AccountSid() {
-    HANDLE raw = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return std::string();
-    const TFileHandle token(raw);
-    DWORD size = 0;
-    ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
-    if (size == 0) return std::string();
-    std::vector<uint8_t> buffer(size);
-    if (!::GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size))
-        return std::string();
-    char* text = nullptr;
-    if (!::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text))
-        return std::string();
-    const std::unique_ptr<char, decltype(&::LocalFree)> owned(text, &::LocalFree);
-    return text;
-}
-
 TOsResult OpenDirectory(const std::string& path, std::unique_ptr<TDirectory>& out) {
     out.reset();
     if (!Native().Complete()) return {kErrorNotSupported};
@@ -476,7 +460,7 @@ TOsResult OpenOutputFile(const std::string& path, TOutputFileInfo& out) {
     if (!handle && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
         // A new record readable by no one but the system, the
         // administrators and this account.
-        const std::string sddl = "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;" + AccountSid() + ")";
+        const std::string sddl = "D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;" + CurrentUserSid() + ")";
         PSECURITY_DESCRIPTOR descriptor = nullptr;
         if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
                                                                     &descriptor, nullptr))

@@ -18,7 +18,5 @@ std::unique_ptr<TFileStream> FileFromHandle(TFileHandle handle);
 
 TOsResult OpenDirectory(const std::string& path, std::unique_ptr<TDirectory>& out);
 TOsResult OpenOutputFile(const std::string& path, TOutputFileInfo& out);
-// The account this process runs as, "S-1-5-..."; empty when unknown.
-std::string AccountSid();
 
 }  // namespace oup::win32

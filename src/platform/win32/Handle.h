@@ -54,13 +54,6 @@ struct TFindHandleTraits {
     static void Close(THandleType h) { ::FindClose(h); }
 };
 
-// WNetOpenEnumA handles: null means none.
-struct TNetEnumHandleTraits {
-    using THandleType = HANDLE;
-    static THandleType Invalid() { return nullptr; }
-    static void Close(THandleType h) { ::WNetCloseEnum(h); }
-};
-
 // Handles of kernel objects that give null for none (CreateMutexW, OpenProcess).
 struct TObjectHandleTraits {
     using THandleType = HANDLE;
@@ -70,7 +63,6 @@ struct TObjectHandleTraits {
 
 using TFileHandle = TUniqueHandle<TFileHandleTraits>;
 using TFindHandle = TUniqueHandle<TFindHandleTraits>;
-using TNetEnumHandle = TUniqueHandle<TNetEnumHandleTraits>;
 using TObjectHandle = TUniqueHandle<TObjectHandleTraits>;
 
 }  // namespace oup::win32

@@ -10,23 +10,23 @@
 #include "common/DateTime.h"
 #include "common/Errors.h"
 #include "platform/Platform.h"
+#include "platform/win32/Account.h"
 #include "platform/win32/AnsiNames.h"
 #include "platform/win32/Directories.h"
 #include "platform/win32/FileHolders.h"
 #include "platform/win32/Cryptography.h"
 #include "platform/win32/Handle.h"
 #include "platform/win32/Listing.h"
+#include "platform/win32/NetResources.h"
+#include "platform/win32/RunningModule.h"
 #include "platform/win32/RunLock.h"
 #include "platform/win32/WinApi.h"
-
-#include <sddl.h>
 
 namespace oup {
 namespace {
 
 using win32::TFileHandle;
 using win32::TFindHandle;
-using win32::TNetEnumHandle;
 
 // The system's own words for an error code, as an error message shows them:
 // without the line break and the full stop that Windows puts at the end.
@@ -43,25 +43,6 @@ std::string SystemErrorText(DWORD code) {
         message.pop_back();
     if (message.empty()) message = "System error " + std::to_string(code);
     return message;
-}
-
-// The account this process runs as, in SDDL's S-1-5-... form; empty when the
-// token cannot be read.
-std::string CurrentUserSid() {
-    HANDLE raw = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return std::string();
-    const TFileHandle token(raw);
-    DWORD size = 0;
-    ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
-    if (size == 0) return std::string();
-    std::vector<uint8_t> buffer(size);
-    if (!::GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size))
-        return std::string();
-    char* text = nullptr;
-    if (!::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text))
-        return std::string();
-    const std::unique_ptr<char, decltype(&::LocalFree)> owned(text, &::LocalFree);
-    return text;
 }
 
 // Last-write time of a directory entry as a local DOS date-time; 0 when the
@@ -236,22 +217,6 @@ public:
     bool CreateDir(const std::string& path) override {
         return ::CreateDirectoryA(path.c_str(), nullptr) != 0;
     }
-    // Run as SYSTEM, the temporary directory is C:\Windows\Temp, where every
-    // user may add files to any folder: a file planted in the work directory
-    // would go wherever the package's files go. Full control for this
-    // account, SYSTEM and the Administrators, and nothing inherited.
-    bool CreatePrivateDir(const std::string& path) override {
-        const std::string user = CurrentUserSid();
-        if (user.empty()) return false;
-        const std::string sddl = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + user + ")";
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
-                                                                    &descriptor, nullptr))
-            return false;
-        const std::unique_ptr<void, decltype(&::LocalFree)> owned(descriptor, &::LocalFree);
-        SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
-        return ::CreateDirectoryA(path.c_str(), &attributes) != 0;
-    }
     bool RemoveDir(const std::string& path) override {
         return ::RemoveDirectoryA(path.c_str()) != 0;
     }
@@ -267,8 +232,15 @@ public:
     }
 
     std::string GetTempDir() override {
+        // Where Windows has GetTempPath2W, SYSTEM gets C:\Windows\SystemTemp,
+        // which only SYSTEM and the Administrators can reach.
+        using TGetTempPath2W = DWORD(WINAPI*)(DWORD, LPWSTR);
+        static const auto getTempPath2 =
+            reinterpret_cast<TGetTempPath2W>(reinterpret_cast<void (*)()>(
+                ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W")));
         wchar_t buffer[MAX_PATH + 1];
-        const DWORD n = ::GetTempPathW(MAX_PATH + 1, buffer);
+        const DWORD n = getTempPath2 ? getTempPath2(MAX_PATH + 1, buffer)
+                                     : ::GetTempPathW(MAX_PATH + 1, buffer);
         // 0 is a failure; a result not below the size is the room it would need.
         if (n == 0 || n >= MAX_PATH + 1) return std::string();
         // A user whose name is outside the code page has a temporary
@@ -276,8 +248,12 @@ public:
         return IncludeTrailingBackslash(Usable(std::wstring(buffer, n)));
     }
     std::string GetWindowsDir() override {
-        char buffer[MAX_PATH];
-        return Fixed(buffer, ::GetWindowsDirectoryA(buffer, sizeof buffer), sizeof buffer);
+        // The shared Windows directory: on a Remote Desktop Session Host
+        // GetWindowsDirectory may give a user's private copy instead.
+        wchar_t buffer[MAX_PATH];
+        const UINT n = ::GetSystemWindowsDirectoryW(buffer, MAX_PATH);
+        if (n == 0 || n >= MAX_PATH) return std::string();
+        return Usable(std::wstring(buffer, n));
     }
     std::string GetSystemDir() override {
         char buffer[MAX_PATH];
@@ -289,22 +265,7 @@ public:
     }
 
     std::vector<std::string> ConnectedDiskResources() override {
-        std::vector<std::string> names;
-        HANDLE opened = nullptr;
-        if (::WNetOpenEnumA(RESOURCE_CONNECTED, RESOURCETYPE_DISK, 0, nullptr, &opened) != NO_ERROR)
-            return names;
-        TNetEnumHandle enumeration(opened);
-        // One call into one zeroed buffer: what does not fit is left out.
-        std::vector<NETRESOURCEA> buffer(16384 / sizeof(NETRESOURCEA) + 1);
-        std::memset(buffer.data(), 0, buffer.size() * sizeof(NETRESOURCEA));
-        DWORD count = 0xFFFFFFFF;
-        DWORD size = 16384;
-        if (::WNetEnumResourceA(enumeration.Get(), &count, buffer.data(), &size) != NO_ERROR)
-            return names;
-        // The strings lie in the same buffer behind the records.
-        for (DWORD i = 0; i < count && i < buffer.size(); ++i)
-            names.emplace_back(buffer[i].lpRemoteName ? buffer[i].lpRemoteName : "");
-        return names;
+        return win32::ConnectedDiskResources();
     }
 
     std::string ModulePath() override {
@@ -398,10 +359,29 @@ public:
     TOsResult OpenDirectory(const std::string& path, std::unique_ptr<TDirectory>& out) override {
         return win32::OpenDirectory(path, out);
     }
-    std::string CurrentAccountSid() override { return win32::AccountSid(); }
     TOsResult OpenOutputFile(const std::string& path, TOutputFileInfo& out) override {
         return win32::OpenOutputFile(path, out);
     }
+
+    // --- the running program's own file ---
+    std::string MappedModuleName() override { return win32::MappedModuleName(); }
+    std::unique_ptr<TFileStream> OpenMappedModuleFile(const std::string& mappedName) override {
+        win32::TOpenedModule opened = win32::OpenMappedModule(mappedName);
+        if (!opened.Handle)
+            throw EFOpenError(FormatMessage(kCannotOpenFileText, {win32::ShownAnsi(opened.Shown),
+                                                                  SystemErrorText(opened.Error)}));
+        return std::make_unique<TWin32File>(std::move(opened.Handle));
+    }
+    TMappedImage MappedModule() override { return win32::MappedModuleImage(); }
+
+    // --- who runs, and where ---
+    bool IsElevated() override { return win32::IsElevatedProcess(); }
+    bool RunsWithoutUser() override { return win32::RunsWithoutUserSession(); }
+    std::string UserSid() override { return win32::CurrentUserSid(); }
+    bool CreateDirWithSecurity(const std::string& path, const std::string& sddl) override {
+        return win32::CreateDirectoryWithSddl(path, sddl);
+    }
+    int64_t FreeDiskSpace(const std::string& dir) override { return win32::FreeBytesFor(dir); }
 
     // --- the machine-readable report of a run ---
     std::string AnsiToUtf8(const std::string& text) override { return win32::AnsiToUtf8(text); }

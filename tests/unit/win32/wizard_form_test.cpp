@@ -73,6 +73,9 @@ protected:
                                                            ICC_LISTVIEW_CLASSES |
                                                            ICC_ANIMATE_CLASS | ICC_PROGRESS_CLASS};
         ::InitCommonControlsEx(&controls);
+        // Loaded, as the program's import has it (a first load by the form from the system
+        // directory takes shell32's dependencies away under Wine while others use them).
+        if (!::GetModuleHandleA("shell32.dll")) ::LoadLibraryA("shell32.dll");
         machine.AddDrive('C');
         // An updater with nothing appended: its file ends where its image does.
         machine.ModuleHeaders = test::PeHeaders({{0x400, 0x200}});
