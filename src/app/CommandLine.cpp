@@ -40,6 +40,8 @@ const TOption kOptions[] = {
      [](TCommandLine& cl, const std::string&) { return cl.NoRestartReplace = true; }},
     {"PREVIEW", false, "/PREVIEW",
      [](TCommandLine& cl, const std::string&) { return cl.Preview = true; }},
+    {"ATOMIC", false, "/ATOMIC",
+     [](TCommandLine& cl, const std::string&) { return cl.Atomic = true; }},
     {"REPORT", true, "/REPORT=FILE",
      [](TCommandLine& cl, const std::string& v) { return !(cl.ReportFile = v).empty(); }},
     {"?", false, nullptr, [](TCommandLine& cl, const std::string&) { return cl.ShowUsage = true; }},

@@ -1,6 +1,6 @@
 // The updater's command line:
 //   oupdate.exe [PACKAGE] [/S] [/LOG=FILE] [/DIR=DIR[;DIR...]] [/NORESTARTREPLACE] [/PREVIEW]
-//               [/REPORT=FILE] [/?]
+//               [/ATOMIC] [/REPORT=FILE] [/?]
 // Options in any order and letter case; an argument that does not begin
 // with "/" is the package path. Every option is a row of one table
 // (CommandLine.cpp); an unknown option, an option without its value, a
@@ -22,6 +22,7 @@ struct TCommandLine {
     std::vector<std::string> Dirs;  // /DIR=..., each without a trailing backslash
     bool NoRestartReplace = false;  // /NORESTARTREPLACE: a file in use fails
     bool Preview = false;           // /PREVIEW: say what the update would do, change nothing
+    bool Atomic = false;            // /ATOMIC: each installation gets every file or none
     std::string ReportFile;         // /REPORT=FILE: the run's report, as JSON
     bool ShowUsage = false;         // /?
     // The first thing wrong with the arguments, naming the argument; empty

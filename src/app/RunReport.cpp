@@ -31,7 +31,13 @@ TWords WordsOf(TReportKind kind) {
         case TReportKind::WouldSkip: return {"skip", "would-skip"};
         case TReportKind::WouldFail: return {"install", "would-fail"};
         case TReportKind::WouldRefuse: return {"refuse", "would-fail"};
-        case TReportKind::Visiting: break;
+        // Not a file's decision: the log's lines (and for an installation
+        // left unchanged, the report's errors) say these.
+        case TReportKind::Visiting:
+        case TReportKind::SameAs:
+        case TReportKind::PutBack:
+        case TReportKind::LeftUnchanged:
+        case TReportKind::WouldLeaveUnchanged: break;
     }
     return {nullptr, nullptr};
 }

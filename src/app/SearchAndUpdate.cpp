@@ -34,7 +34,15 @@ void TUpdate::StartKnappClick() {
 
     TInstanceSearch search(Platform, {Script.ProgramFile, WorkDir, WindowsDir});
     search.OnRoot = [this](const std::string& root) { Log("Searching " + root); };
-    search.OnFound = [this](const std::string& dir) {
+    // One folder found by two paths (a link to it) is one installation: it
+    // is listed, and updated, by the path met first.
+    TInstallationSet folders;
+    search.OnFound = [this, &folders](const std::string& dir) {
+        const std::string same = folders.Add(Platform, dir, FinalPathOfDirectory(Platform, dir));
+        if (!same.empty()) {
+            Log("Same as " + same + ": " + dir);
+            return;
+        }
         Controls.Liste->AddItem(dir, true);
         Log("Found " + dir);
     };
@@ -128,6 +136,24 @@ void TUpdate::OnUpdateReport(const TUpdateRun& run, const TUpdateReport& report)
             Log("Scheduled " + report.Target + " for replacement at restart" +
                 (report.Reason.empty() || report.Reason == kInUseText ? "" : ": " + report.Reason));
             break;
+        case TReportKind::SameAs:
+            Log("Same as " + report.Target + ": " + report.Installation);
+            return;
+        case TReportKind::WouldLeaveUnchanged:
+            PreviewLine("Would leave unchanged: " + report.Installation + ": " + report.Reason);
+            return;
+        case TReportKind::PutBack:
+            Log("Put back " + report.Target + " from " + KeptOldName(report.Target) +
+                ", left by an interrupted update");
+            return;
+        case TReportKind::LeftUnchanged: {
+            // The report has no file of it to name: the line is its record.
+            const std::string line = "Left unchanged: " + report.Installation + ": " + report.Reason;
+            c.Memo1->AppendLine(line);
+            Log(line);
+            report_->AddError(line);
+            break;
+        }
         case TReportKind::Refused: {
             // A failure too: the memo says why, for a user without a log.
             const std::string line = "Skipped " + report.Target + ": " + report.Reason;
@@ -159,6 +185,7 @@ void TUpdate::RunUpdate() {
     TUpdateRun run(Platform, Script.FileEntries, {WorkDir, WindowsDir, SystemDir});
     run.OnReport = [&](const TUpdateReport& report) { OnUpdateReport(run, report); };
     run.RestartReplace = !CommandLine.NoRestartReplace;
+    run.Atomic = CommandLine.Atomic;
     run.Plan(installations);
     if (CommandLine.Preview) {
         // The plan the update would carry out, and nothing carried out.

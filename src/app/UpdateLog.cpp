@@ -1,14 +1,12 @@
 #include "app/UpdateLog.h"
 
+#include "app/OutputFile.h"
 #include "common/Errors.h"
 
 namespace oup {
 
 TUpdateLog::TUpdateLog(TPlatform& platform, const std::string& path) {
-    if (platform.FileExists(path))
-        file_ = platform.OpenFile(path, TOpenMode::ReadWriteShared);
-    else
-        file_ = platform.OpenFile(path, TOpenMode::Create);
+    file_ = OpenOutputFileSafely(platform, path, "log file");
     // Lines written anywhere but at the end would overwrite earlier runs.
     if (file_->Seek(0, TSeekOrigin::soEnd) < 0)
         throw EInOutError(FormatMessage("Cannot append to the log file \"%s\".", {path}));

@@ -11,9 +11,9 @@ namespace oup {
 
 class TUpdateLog {
 public:
-    // Opens path for appending, creating it when missing. Raises EFOpenError
-    // when it can be neither opened nor created, and EInOutError when its end
-    // cannot be reached.
+    // Opens path for appending, creating it when missing (OutputFile.h).
+    // Raises EFOpenError when it can be neither opened nor created, or leads
+    // elsewhere, and EInOutError when its end cannot be reached.
     TUpdateLog(TPlatform& platform, const std::string& path);
     // Writes one line ending in CR LF. A failed write is not fatal to the run.
     void Line(const std::string& text);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,89 @@ public:
     explicit ENameNotRepresentable(const std::string& shownPath)
         : EInOutError(FormatMessage(kNameNotRepresentableText, {shownPath})), Path(shownPath) {}
     std::string Path;
+};
+
+// --- directories held open: writes that stay where they were resolved ---
+
+// An entry of a directory as the directory itself lists it, never followed.
+enum class TEntryKind {
+    Missing,
+    File,
+    Directory,
+    Link,  // a reparse point: a junction, a symbolic link, a mount point
+};
+struct TEntryInfo {
+    TEntryKind Kind = TEntryKind::Missing;
+    uint32_t Attr = 0;
+};
+
+// An open file whose name lies inside a directory held open (TDirectory):
+// a new temporary file until CommitAs, or an existing one.
+class THeldFile : public TFileStream {
+public:
+    // The path the system resolves the open file to, links and all.
+    virtual std::string FinalPath() = 0;
+    // Everything written is on the disk, not only in a cache.
+    virtual bool Flush() = 0;
+    // A temporary file goes when it is closed (or its process ends) until
+    // this puts it in place over name, in its own directory, in one step
+    // that replaces what was there (a hard link where the volume has them,
+    // whose temporary name still goes on closing; a rename elsewhere).
+    // Fails as MoveFileEx does (access denied for a file a program holds);
+    // the file then stays temporary.
+    virtual TOsResult CommitAs(const std::string& name) = 0;
+};
+
+// Who may change what a folder holds: the accounts (as SIDs, "S-1-5-18")
+// that its owner and its access list let write, add, delete or rename an
+// entry, or change the rights.
+struct TFolderWriters {
+    std::vector<std::string> Sids;
+};
+
+// A directory held open by handle. Every operation names one plain entry of
+// it, and nothing is followed: a link inside stays a link. The handle keeps
+// to the directory it was opened on even when a path to it is re-pointed.
+class TDirectory {
+public:
+    virtual ~TDirectory() = default;
+    // The path the system resolves the directory to ("D:\Apps\Ledger",
+    // "\\server\share\x"), with every link on the way resolved.
+    virtual std::string FinalPath() = 0;
+    virtual TEntryInfo Entry(const std::string& name) = 0;
+    // Opens a subdirectory, creating it when create is set and it is
+    // missing. A link fails with kErrorIsALink.
+    virtual TOsResult OpenSubdirectory(const std::string& name, bool create,
+                                       std::unique_ptr<TDirectory>& out) = 0;
+    // A new file that must not exist yet (kErrorFileExists when it does),
+    // open for writing and deleted when closed until it is committed.
+    virtual TOsResult CreateTempFile(const std::string& name, std::unique_ptr<THeldFile>& out) = 0;
+    virtual TOsResult DeleteEntry(const std::string& name) = 0;  // a file or a link
+    // A second name for a file in the same directory (a hard link), replacing
+    // what newName was; kErrorNotSupported where the volume has none.
+    virtual TOsResult LinkEntry(const std::string& name, const std::string& newName) = 0;
+    // Renames an entry over another in one step (what `to` was is gone).
+    virtual TOsResult RenameEntry(const std::string& from, const std::string& to) = 0;
+    // Copies a file to a new name beside it, dates and all, replacing what
+    // newName was (where a hard link cannot be had).
+    virtual TOsResult CopyEntry(const std::string& name, const std::string& newName) = 0;
+    // Who may write into the folder; nothing when its rights cannot be read.
+    virtual std::optional<TFolderWriters> Writers() = 0;
+};
+
+// A link met where none may be (ERROR_REPARSE_POINT_ENCOUNTERED).
+inline constexpr uint32_t kErrorIsALink = 4395;
+
+// A file opened for writing a record (a log), with what tells whether its
+// name leads somewhere else.
+struct TOutputFileInfo {
+    std::unique_ptr<TFileStream> File;
+    bool Created = false;    // it was made now, with rights for the system,
+                             // the administrators and this account only
+    bool IsLink = false;     // the name is a reparse point (then File is null)
+    uint32_t Links = 1;      // names the file has (hard links)
+    std::string FinalPath;   // the path the system resolves the open file to
+    std::string GivenPath;   // the path given, made full and long
 };
 
 // The running program's image as the loader mapped it.
@@ -247,6 +331,22 @@ public:
     // ENameNotRepresentable for one that is there with no usable name. The
     // default works on the text.
     virtual std::string SiblingPath(const std::string& path, const std::string& ext);
+
+    // --- directories held open ---
+    // Opens a directory by its path, following links on the way (the place
+    // a write is resolved to); kErrorNotSupported where the platform cannot.
+    virtual TOsResult OpenDirectory(const std::string& path, std::unique_ptr<TDirectory>& out) {
+        (void)path;
+        out.reset();
+        return {kErrorNotSupported};
+    }
+    // Opens path for writing without following a link in its last part,
+    // creating it when missing. Fails when it can be neither opened nor made.
+    virtual TOsResult OpenOutputFile(const std::string& path, TOutputFileInfo& out) {
+        (void)path;
+        out = TOutputFileInfo();
+        return {kErrorNotSupported};
+    }
 
     // --- the running program's own file ---
     // A running image's file cannot be written, but it can be renamed away

@@ -14,8 +14,6 @@ std::string TargetFileOf(std::string dir, const std::string& targetName) {
     return dir + "\\" + targetName;
 }
 
-constexpr const char* kAlreadyInstalledText =
-    "already installed into the Windows or system directory";
 
 // The Windows and system directories are shared by every installation: such
 // an entry goes in once, at the first installation where it works.
@@ -56,7 +54,7 @@ bool NamesSystemDirectory(const std::string& targetDir) {
            targetDir.find(kMacroWinSysDir) != std::string::npos;
 }
 
-std::string InUseReason(const std::vector<TFileHolder>& holders) {
+std::string InUseReason(const std::vector<TFileHolder>& holders, const std::string& detail) {
     // A library many programs load would make a line without end.
     constexpr size_t kNamed = 3;
     std::string reason = kInUseText;
@@ -69,13 +67,17 @@ std::string InUseReason(const std::vector<TFileHolder>& holders) {
     }
     if (holders.size() > kNamed)
         reason += " and " + std::to_string(holders.size() - kNamed) + " more";
+    if (!detail.empty()) reason += ": " + detail;
     return reason;
 }
 
 std::string StagedCopyName(const std::string& targetFile) { return targetFile + ".oupnew"; }
 
 TUpdateRun::TUpdateRun(TPlatform& platform, std::vector<TFileEntry> entries, TUpdateDirs dirs)
-    : platform_(platform), entries_(std::move(entries)), dirs_(std::move(dirs)) {}
+    : platform_(platform),
+      entries_(std::move(entries)),
+      dirs_(std::move(dirs)),
+      places_(platform, dirs_.WindowsDir, dirs_.SystemDir) {}
 
 void TUpdateRun::Report(TReportKind kind, const std::string& target, const std::string& reason,
                         const std::string& installation, size_t entry) {
@@ -144,49 +146,60 @@ void TUpdateRun::Refuse(const TDecision& refusal, const std::string& installatio
     Report(TReportKind::Refused, refusal.Target, refusal.Reason, installationDir, entryIndex);
 }
 
-TUpdateRun::TSwap TUpdateRun::CopyIntoPlace(const std::string& source, const std::string& target,
-                                            TDateTime date) {
+TUpdateRun::TSwap TUpdateRun::CopyIntoPlace(const std::string& source,
+                                            TWritePlaces::TPlace& place, const std::string& name,
+                                            TDateTime date, std::string& reason) {
     // The new file is made complete beside the old one first and then put in
     // its place in one step, so a copy that breaks off (a full disk, a
-    // vanished source) never leaves a half-written program behind.
-    const std::string dir = ExtractFilePath(target);
-    std::string temp;
-    for (unsigned n = 0; n < 0x10000 && temp.empty(); ++n) {
-        char name[16];
-        std::snprintf(name, sizeof name, "~oup%04X.tmp", n);
-        if (platform_.GetAttributes(dir + name) != kInvalidAttributes) continue;
-        const TOsResult copied = platform_.CopyFile(source, dir + name, true);
-        if (copied) {
-            temp = dir + name;
-        } else if (copied.Error != kErrorFileExists) {
-            platform_.DeleteFile(dir + name);  // what the copy wrote before it broke off
-            return TSwap::Failed;
-        }
-        // Otherwise another updater in this directory took the name between
-        // the look and the copy: the file is its own, and the next name is tried.
+    // vanished source) never leaves a half-written program behind. Until
+    // then it is deleted when closed: a run that dies leaves nothing.
+    TDirectory& dir = *place.Dir;
+    std::unique_ptr<THeldFile> temp;
+    for (unsigned n = 0; n < 0x10000 && !temp; ++n) {
+        char tempName[16];
+        std::snprintf(tempName, sizeof tempName, "~oup%04X.tmp", n);
+        // A name taken is another updater's file (or one that outlived a
+        // crash): never touched, the next name is tried.
+        const TOsResult created = dir.CreateTempFile(tempName, temp);
+        if (!created && created.Error != kErrorFileExists) return TSwap::Failed;
     }
-    if (temp.empty()) return TSwap::Failed;
-    // Dated before the swap: a rename, now or at the restart, keeps the time.
-    StampFileDate(temp, date);
-    TOsResult swapped = platform_.MoveFileReplace(temp, target);
+    if (!temp) return TSwap::Failed;
+    if (!IsAtOrBelow(platform_, temp->FinalPath(), place.BaseFinalPath)) {
+        reason = kThroughALinkText;
+        return TSwap::Failed;
+    }
+    {
+        const std::unique_ptr<TFileStream> in = platform_.OpenFile(source, TOpenMode::ReadShared);
+        std::vector<char> buffer(65536);
+        for (size_t n; (n = in->Read(buffer.data(), buffer.size())) > 0;)
+            temp->WriteBuffer(buffer.data(), n);
+    }
+    // Dated before the swap: a rename, now or at the restart, keeps the
+    // time. Years outside 1980..2107 keep the package copy's time.
+    int32_t dos = DateTimeToDos(date);
+    if (dos == 0) dos = platform_.FileAge(source);
+    if (dos > 0 || dos < -1) temp->SetLastWriteDos(dos);
+    // On the disk before the rename: after a power cut the file system may
+    // keep the rename and lose data still in the cache.
+    if (!temp->Flush()) return TSwap::Failed;
+
+    const std::string target = place.FinalPath + "\\" + name;
+    TOsResult swapped = temp->CommitAs(name);
     if (!swapped && RestartReplace && HeldByAProgram(swapped, target)) {
         bool held = true;
         for (int attempt = 0; held && attempt < kInUseRetries; ++attempt) {
             platform_.Sleep(kInUseRetryMs);
-            swapped = platform_.MoveFileReplace(temp, target);
+            swapped = temp->CommitAs(name);
             held = !swapped && HeldByAProgram(swapped, target);
             // Let go between the attempt and the look: one more try at once.
-            if (!swapped && !held) swapped = platform_.MoveFileReplace(temp, target);
+            if (!swapped && !held) swapped = temp->CommitAs(name);
         }
-        if (held) return StageForRestart(temp, target);
+        if (held) return StageForRestart(*temp, place, name, reason);
     }
-    if (!swapped) {
-        platform_.DeleteFile(temp);
-        return TSwap::Failed;
-    }
+    if (!swapped) return TSwap::Failed;
     // A copy an earlier run staged for this file is older than what is in
     // place now: it must not come back at the restart.
-    platform_.DeleteFile(StagedCopyName(target));
+    dir.DeleteEntry(StagedCopyName(name));
     return TSwap::Replaced;
 }
 
@@ -204,14 +217,22 @@ bool TUpdateRun::HeldByAProgram(TOsResult swap, const std::string& target) {
     }
 }
 
-TUpdateRun::TSwap TUpdateRun::StageForRestart(const std::string& temp, const std::string& target) {
-    const std::string staged = StagedCopyName(target);
-    if (RenamedAtRestart(target) && platform_.MoveFileReplace(temp, staged) &&
-        platform_.MoveFileAtRestart(PathAtRestart(staged), PathAtRestart(target)))
+TUpdateRun::TSwap TUpdateRun::StageForRestart(THeldFile& temp, TWritePlaces::TPlace& place,
+                                              const std::string& name, std::string& reason) {
+    // The rename at boot takes paths, resolved again then: by the final
+    // paths of now, and only in a folder no other user can change meanwhile.
+    const std::string target = place.FinalPath + "\\" + name;
+    const std::string staged = StagedCopyName(name);
+    if (!OnlyAdministratorsMayWrite(place.Dir->Writers(), platform_.UserSid())) {
+        reason = "its folder admits write to other users, so it is not left to be replaced at restart";
+        return TSwap::InUse;
+    }
+    if (RenamedAtRestart(target) && temp.CommitAs(staged) &&
+        platform_.MoveFileAtRestart(PathAtRestart(place.FinalPath + "\\" + staged),
+                                    PathAtRestart(target)))
         return TSwap::Scheduled;
     // No staged copy without its rename: none may come back at a later restart.
-    platform_.DeleteFile(temp);
-    platform_.DeleteFile(staged);
+    place.Dir->DeleteEntry(staged);
     return TSwap::InUse;
 }
 
@@ -246,31 +267,31 @@ void TUpdateRun::InstallEntry(const std::string& installationDir, size_t entryIn
         return;
     }
     const std::string targetDir = ExpandTargetDir(entry.TargetDir, installationDir, dirs_);
+    std::string targetFile = TargetFileOf(targetDir, entry.TargetName);
 
     if (InOnceAlready(entry, entry.Installed)) {
-        Report(TReportKind::Skipped, TargetFileOf(targetDir, entry.TargetName),
-               kAlreadyInstalledText, installationDir, entryIndex);
+        Report(TReportKind::Skipped, targetFile, kAlreadyInstalledText, installationDir,
+               entryIndex);
         return;
     }
 
-    if (!platform_.DirectoryExists(targetDir)) {
-        try {
-            platform_.ForceDirectories(targetDir);
-        } catch (const Exception&) {
-            // A directory that cannot be made fails the copy just below.
-        }
-    }
-    const std::string targetFile = TargetFileOf(targetDir, entry.TargetName);
     TSwap swap = TSwap::Failed;
+    std::string reason;
+    TWritePlaces::TPlace place;
     try {
-        swap = CopyIntoPlace(dirs_.WorkDir + entry.SourceName, targetFile, entry.FileDate);
+        if (places_.Reach(installationDir, targetDir, place, reason))
+            swap = CopyIntoPlace(dirs_.WorkDir + entry.SourceName, place, entry.TargetName,
+                                 entry.FileDate, reason);
     } catch (const Exception&) {
         swap = TSwap::Failed;
     }
     // Who holds the file tells the user what to close; asked once it is
-    // certain that someone does.
-    const bool inUse = swap == TSwap::Scheduled || swap == TSwap::InUse;
-    const std::string reason = inUse ? InUseReason(platform_.FileHolders(targetFile)) : "";
+    // certain that someone does, of the file the run resolved.
+    if (swap == TSwap::Scheduled || swap == TSwap::InUse)
+        reason = InUseReason(platform_.FileHolders(place.FinalPath.empty()
+                                                       ? targetFile
+                                                       : place.FinalPath + "\\" + entry.TargetName),
+                             reason);
     switch (swap) {
         case TSwap::Replaced:
         case TSwap::Scheduled:
@@ -293,13 +314,22 @@ void TUpdateRun::Plan(const std::vector<TInstallation>& installations) {
     installations_ = installations;
     plan_.clear();
     due_ = chosen_ = 0;
+    // Each installation is resolved once, before anything is written: its
+    // folder held open, its final path taken. One folder reached by two
+    // paths (a link to it) is one installation, updated at its first.
+    TInstallationSet resolved;
+    sameAs_.assign(installations_.size(), std::string());
     std::vector<bool> countedOnce(entries_.size(), false);
     for (size_t i = 0; i < installations_.size(); ++i) {
         const TInstallation& installation = installations_[i];
-        chosen_ += installation.Chosen;
+        if (installation.Chosen)
+            sameAs_[i] = resolved.Add(platform_, installation.Dir,
+                                      places_.InstallationFinalPath(installation.Dir));
+        const bool planned = installation.Chosen && sameAs_[i].empty();
+        chosen_ += planned;
         for (size_t e = 0; e < entries_.size(); ++e) {
             TPair pair{i, e, {}};
-            if (installation.Chosen) pair.Decision = Decide(installation.Dir, entries_[e]);
+            if (planned) pair.Decision = Decide(installation.Dir, entries_[e]);
             plan_.push_back(pair);
             if (!pair.Decision.Install) continue;
             // Files due, for a progress display: an entry for a directory
@@ -313,24 +343,49 @@ void TUpdateRun::Plan(const std::vector<TInstallation>& installations) {
     }
 }
 
+bool TUpdateRun::ReportedSameAs(const TPair& pair) {
+    const std::string& earlier = sameAs_.at(pair.Installation);
+    if (earlier.empty()) return false;
+    // Said once, at the installation's first pair; its pairs are the earlier one's.
+    if (pair.Entry == 0)
+        Report(TReportKind::SameAs, earlier, {}, installations_[pair.Installation].Dir, 0);
+    return true;
+}
+
 void TUpdateRun::Execute() {
     installed_ = failed_ = scheduled_ = 0;
-    for (const TPair& pair : plan_) {
-        const TInstallation& installation = installations_[pair.Installation];
-        const std::string instanceFile = installation.Dir + "\\" + entries_[pair.Entry].TargetName;
-        if (!installation.Chosen) {
-            Report(TReportKind::NotChosen, instanceFile, "installation not chosen", installation.Dir,
-                   pair.Entry);
+    const size_t perInstallation = entries_.size();
+    for (size_t first = 0; first < plan_.size(); first += perInstallation) {
+        const TInstallation& installation = installations_[plan_[first].Installation];
+        // What an interrupted run left half swapped goes back first; the
+        // pairs are then decided on the installation as it is now.
+        if (installation.Chosen && sameAs_[plan_[first].Installation].empty() &&
+            PutBack(installation.Dir))
+            for (size_t i = first; i < first + perInstallation; ++i)
+                plan_[i].Decision = Decide(installation.Dir, entries_[plan_[i].Entry]);
+        if (Atomic && installation.Chosen && sameAs_[plan_[first].Installation].empty()) {
+            InstallAtomically(first, perInstallation);
             continue;
         }
-        Report(TReportKind::Visiting, instanceFile, {}, installation.Dir, pair.Entry);
-        if (pair.Decision.Install)
-            InstallEntry(installation.Dir, pair.Entry);
-        else if (pair.Decision.Fail)
-            Refuse(pair.Decision, installation.Dir, pair.Entry);
-        else
-            Report(TReportKind::Skipped, instanceFile, pair.Decision.Reason, installation.Dir,
-                   pair.Entry);
+        for (size_t i = first; i < first + perInstallation; ++i) {
+            const TPair& pair = plan_[i];
+            const std::string instanceFile =
+                installation.Dir + "\\" + entries_[pair.Entry].TargetName;
+            if (!installation.Chosen) {
+                Report(TReportKind::NotChosen, instanceFile, "installation not chosen",
+                       installation.Dir, pair.Entry);
+                continue;
+            }
+            if (ReportedSameAs(pair)) continue;
+            Report(TReportKind::Visiting, instanceFile, {}, installation.Dir, pair.Entry);
+            if (pair.Decision.Install)
+                InstallEntry(installation.Dir, pair.Entry);
+            else if (pair.Decision.Fail)
+                Refuse(pair.Decision, installation.Dir, pair.Entry);
+            else
+                Report(TReportKind::Skipped, instanceFile, pair.Decision.Reason, installation.Dir,
+                       pair.Entry);
+        }
     }
 }
 
@@ -340,45 +395,71 @@ void TUpdateRun::Preview() {
     // entries: a preview must not make a run after it skip anything.
     std::vector<bool> installed;
     for (const TFileEntry& entry : entries_) installed.push_back(entry.Installed);
+    // All or nothing: the first failure of an installation leaves it as it
+    // is, and what it would have installed into shared places is not in.
+    std::string firstFailure;
+    std::vector<bool> before = installed;
     for (const TPair& pair : plan_) {
-        const TInstallation& installation = installations_[pair.Installation];
-        const TFileEntry& entry = entries_[pair.Entry];
-        const std::string instanceFile = installation.Dir + "\\" + entry.TargetName;
-        if (!installation.Chosen) {
-            Report(TReportKind::WouldSkip, instanceFile, "installation not chosen",
-                   installation.Dir, pair.Entry);
-            continue;
+        if (pair.Entry == 0) {
+            firstFailure.clear();
+            before = installed;
         }
-        if (pair.Decision.Fail) {
-            ++failed_;
-            Report(TReportKind::WouldRefuse, pair.Decision.Target, pair.Decision.Reason,
-                   installation.Dir, pair.Entry);
-            continue;
+        PreviewPair(pair, installed, firstFailure);
+        if (Atomic && !firstFailure.empty() && pair.Entry + 1 == entries_.size()) {
+            installed = before;
+            Report(TReportKind::WouldLeaveUnchanged, {}, firstFailure,
+                   installations_[pair.Installation].Dir, 0);
         }
-        if (!pair.Decision.Install) {
-            Report(TReportKind::WouldSkip, instanceFile, pair.Decision.Reason, installation.Dir,
-                   pair.Entry);
-            continue;
-        }
-        const std::string targetFile = TargetFile(installation.Dir, entry);
-        if (InOnceAlready(entry, installed[pair.Entry])) {
-            Report(TReportKind::WouldSkip, targetFile, kAlreadyInstalledText, installation.Dir,
-                   pair.Entry);
-            continue;
-        }
-        // The one failure that is certain before copying: nothing to copy.
-        // It leaves the entry out, so the next installation fails it again.
-        if (!platform_.FileExists(dirs_.WorkDir + entry.SourceName)) {
-            ++failed_;
-            Report(TReportKind::WouldFail, targetFile,
-                   "the package has no file \"" + entry.SourceName + "\"", installation.Dir,
-                   pair.Entry);
-            continue;
-        }
-        installed[pair.Entry] = true;
-        ++installed_;
-        Report(TReportKind::WouldInstall, targetFile, {}, installation.Dir, pair.Entry);
     }
+}
+
+void TUpdateRun::PreviewPair(const TPair& pair, std::vector<bool>& installed,
+                             std::string& firstFailure) {
+    const TInstallation& installation = installations_[pair.Installation];
+    const TFileEntry& entry = entries_[pair.Entry];
+    const std::string instanceFile = installation.Dir + "\\" + entry.TargetName;
+    const auto fail = [&](const std::string& target, const std::string& reason,
+                          TReportKind kind = TReportKind::WouldFail) {
+        ++failed_;
+        Report(kind, target, reason, installation.Dir, pair.Entry);
+        if (firstFailure.empty()) firstFailure = target + ": " + reason;
+    };
+    if (!installation.Chosen) {
+        Report(TReportKind::WouldSkip, instanceFile, "installation not chosen",
+               installation.Dir, pair.Entry);
+        return;
+    }
+    if (ReportedSameAs(pair)) return;
+    if (pair.Decision.Fail) {
+        fail(pair.Decision.Target, pair.Decision.Reason, TReportKind::WouldRefuse);
+        return;
+    }
+    if (!pair.Decision.Install) {
+        Report(TReportKind::WouldSkip, instanceFile, pair.Decision.Reason, installation.Dir,
+               pair.Entry);
+        return;
+    }
+    const std::string targetFile = TargetFile(installation.Dir, entry);
+    if (InOnceAlready(entry, installed[pair.Entry])) {
+        Report(TReportKind::WouldSkip, targetFile, kAlreadyInstalledText, installation.Dir,
+               pair.Entry);
+        return;
+    }
+    // The one failure that is certain before copying: nothing to copy.
+    // It leaves the entry out, so the next installation fails it again.
+    if (!platform_.FileExists(dirs_.WorkDir + entry.SourceName)) {
+        fail(targetFile, "the package has no file \"" + entry.SourceName + "\"");
+        return;
+    }
+    // All or nothing refuses what could only be replaced at a restart.
+    if (const std::string obstacle = Atomic ? Obstacle(targetFile) : std::string();
+        !obstacle.empty()) {
+        fail(targetFile, obstacle);
+        return;
+    }
+    installed[pair.Entry] = true;
+    ++installed_;
+    Report(TReportKind::WouldInstall, targetFile, {}, installation.Dir, pair.Entry);
 }
 
 }  // namespace oup

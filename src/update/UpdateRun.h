@@ -11,6 +11,7 @@
 #include "common/DateTime.h"
 #include "platform/Platform.h"
 #include "update/UpdateScript.h"
+#include "update/WritePlaces.h"
 
 namespace oup {
 
@@ -56,6 +57,13 @@ enum class TReportKind {
                 // Reason: "in use" (InUseReason)
     Refused,    // Target: the instance file or the bad name in the installation;
                 // Reason says why; a failure, though nothing was touched
+    SameAs,     // Installation: a chosen installation whose folder is one met
+                // before (Target), by another path: it is updated once, there
+    PutBack,    // Target: a file an interrupted run had replaced, put back from
+                // the copy of its old version it kept (KeptOldName)
+    LeftUnchanged,  // all or nothing: Installation was left as it was; Reason
+                    // names the first file that stopped it and why
+    WouldLeaveUnchanged,  // the same, as Preview says it
     // What Preview says of a pair, with the Target and Reason the run would
     // report for it; nothing is touched.
     WouldInstall,  // Target: the target file
@@ -72,6 +80,9 @@ struct TUpdateReport {
     size_t Entry = 0;  // index into the run's entries
 };
 
+inline constexpr const char* kAlreadyInstalledText =
+    "already installed into the Windows or system directory";
+
 // Replaces the first occurrence of macro in text (case-sensitive) with value
 // and trims the result; text without the macro is returned as it is.
 std::string ReplaceMacro(const std::string& text, const std::string& macro, const std::string& value);
@@ -83,11 +94,16 @@ std::string ExpandTargetDir(const std::string& targetDir, const std::string& ins
 bool NamesSystemDirectory(const std::string& targetDir);
 inline constexpr const char* kInUseText = "in use";
 // "in use", and the programs that hold the file where the system names them:
-// "in use by Ledger 3 (ledger.exe, process 1234)".
-std::string InUseReason(const std::vector<TFileHolder>& holders);
+// "in use by Ledger 3 (ledger.exe, process 1234)", then detail when there is
+// more to say. Every "in use" reason is worded here.
+std::string InUseReason(const std::vector<TFileHolder>& holders,
+                        const std::string& detail = std::string());
 // Where the new copy of a file in use waits for the restart: beside it,
 // under one name per target, so a later run replaces it rather than adding one.
 std::string StagedCopyName(const std::string& targetFile);
+// Where all or nothing keeps the old version of a file while the new one
+// takes its name: beside it, until the installation is complete.
+std::string KeptOldName(const std::string& name);
 
 class TUpdateRun {
 public:
@@ -99,6 +115,9 @@ public:
     // A file that a program holds is staged and replaced at the next
     // restart; false: it fails like any file that cannot be replaced.
     bool RestartReplace = true;
+    // All or nothing per installation: an installation of which one file
+    // cannot be installed is left exactly as it was (LeftUnchanged).
+    bool Atomic = false;
 
     // Decides every pair of the chosen installations and counts the files
     // due (an entry for the Windows or system directory once).
@@ -144,10 +163,28 @@ private:
     // the entry keeps them.
     TDecision CheckRules(const std::string& installationDir, const TFileEntry& entry) const;
     std::string TargetFile(const std::string& installationDir, const TFileEntry& entry) const;
+    struct TPrepared;
+    void PreviewPair(const TPair& pair, std::vector<bool>& installed, std::string& firstFailure);
+    // Why a target cannot be replaced in one step now (read-only, in use);
+    // empty when it can, or is not there.
+    std::string Obstacle(const std::string& target);
+    // All or nothing for the pairs of one installation (AtomicInstall.cpp).
+    void InstallAtomically(size_t first, size_t count);
+    bool Prepare(TPrepared& file, std::string& reason);
+    bool Swap(TPrepared& file, std::string& reason);
+    void Undo(std::vector<TPrepared>& files, size_t swapped);
+    // Puts back what an interrupted run of all or nothing had replaced in an
+    // installation; true when anything was put back.
+    bool PutBack(const std::string& installationDir);
+    // Reports an installation that is one met before, at its first pair;
+    // true for each pair of such an installation.
+    bool ReportedSameAs(const TPair& pair);
     void Refuse(const TDecision& refusal, const std::string& installationDir, size_t entryIndex);
     enum class TSwap { Replaced, Scheduled, Failed, InUse };
-    TSwap CopyIntoPlace(const std::string& source, const std::string& target, TDateTime date);
-    TSwap StageForRestart(const std::string& temp, const std::string& target);
+    TSwap CopyIntoPlace(const std::string& source, TWritePlaces::TPlace& place,
+                        const std::string& name, TDateTime date, std::string& reason);
+    TSwap StageForRestart(THeldFile& temp, TWritePlaces::TPlace& place, const std::string& name,
+                          std::string& reason);
     bool HeldByAProgram(TOsResult swap, const std::string& target);
     bool RenamedAtRestart(const std::string& target);
     std::string PathAtRestart(const std::string& path);
@@ -159,6 +196,10 @@ private:
     TUpdateDirs dirs_;
     std::vector<TInstallation> installations_;
     std::vector<TPair> plan_;
+    TWritePlaces places_;
+    // Per installation: the chosen installation met before whose folder it
+    // is (empty: none).
+    std::vector<std::string> sameAs_;
     int due_ = 0, installed_ = 0, failed_ = 0, chosen_ = 0, scheduled_ = 0;
 };
 

@@ -2,12 +2,15 @@
 # Files in use, replaced when Windows restarts, and the deployment files of
 # examples/deploy, under Wine with the "Abacus 2" installations of
 # tests/e2e/abacus-fixture.bash:
-#  - abacus.exe held open without sharing by a running program (holdfile.exe):
-#    oupdate.exe /S exits with 3010, logs "Scheduled ... for replacement at
+#  - abacus.exe held open without sharing by a running program (holdfile.exe),
+#    in a folder only its owner may write to (Wine keeps rights as Unix mode
+#    bits: 755 admits write to this account alone): oupdate.exe /S exits with 3010, logs "Scheduled ... for replacement at
 #    restart", installs every other file, leaves the held file as it was with
 #    its dated new copy beside it, and the pending-rename list in the Wine
 #    registry names both; once the holder has ended, a Windows restart
 #    (wineboot -r) puts the new copy in place with the package's date;
+#  - the same in a folder open to every user (mode 777): nothing is staged,
+#    the file fails as "in use" with the reason, exit status 1;
 #  - examples/deploy/install.cmd passes the updater's exit status through
 #    (0, and 3010 with the file held), making its log folder when it is
 #    missing; a log folder that is there already is refused (status 2,
@@ -110,6 +113,7 @@ others_installed() {
 
 # --- a held file waits for the restart; the restart puts it in ---
 make_installations
+chmod 755 "$work/drive_m/Apps/Abacus"
 name=held
 if hold "$held_win"; then
     run $name "$win\\oupdate.exe" "$win\\abacus.oup" /S "/LOG=$win\\$name.log"
@@ -137,6 +141,25 @@ if hold "$held_win"; then
     expect "restart: no staged copy and no temporary file are left" \
         test ! -e "$staged" -a -z "$(ls "$work"/drive_m/Apps/Abacus/~oup* 2>/dev/null)"
     expect "restart: the pending-rename list is empty" test -z "$(pending_renames)"
+else
+    fail "$name: holdfile.exe did not open the file"
+    let_go
+fi
+
+# --- a held file in a folder every user may write to is not staged ---
+make_installations
+chmod 777 "$work/drive_m/Apps/Abacus"
+name=open-folder
+if hold "$held_win"; then
+    run $name "$win\\oupdate.exe" "$win\\abacus.oup" /S "/LOG=$win\\$name.log"
+    let_go
+    log=$cdir/$name.log
+    [[ -f $log ]] && cp "$log" "$out/restart-$name.log"
+    expect "$name: exit status $status, want 1" test "$status" = 1
+    expect "$name: the log names the file and why" log_has "$log" \
+        "Could not update the file $held_win: in use: its folder admits write to other users, so it is not left to be replaced at restart"
+    expect "$name: nothing staged, nothing scheduled" test ! -e "$staged" -a -z "$(pending_renames)"
+    expect "$name: the held file keeps its old content" grep -q 'old abacus.exe 2.0' "$held"
 else
     fail "$name: holdfile.exe did not open the file"
     let_go

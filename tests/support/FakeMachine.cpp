@@ -149,13 +149,55 @@ std::string TFakeMachine::ParentKey(const std::string& key) {
     return parent;
 }
 
+std::string TFakeMachine::Locate(const std::string& path, bool followLast) const {
+    std::string key = Key(path);
+    if (links_ == 0) return key;
+    // Each link met is replaced by its target and the walk starts over; a
+    // circle of links ends after a while, as the system's own limit does.
+    for (int depth = 0; depth < 32; ++depth) {
+        size_t at = key.compare(0, 2, "\\\\") == 0 ? key.find('\\', key.find('\\', 2) + 1)
+                                                   : key.find('\\');
+        bool replaced = false;
+        for (;;) {
+            const bool last = at == std::string::npos;
+            if (last && !followLast) break;
+            const auto it = nodes_.find(last ? key : key.substr(0, at));
+            if (it != nodes_.end() && !it->second.LinkTarget.empty()) {
+                key = Key(it->second.LinkTarget) + (last ? std::string() : key.substr(at));
+                replaced = true;
+                break;
+            }
+            if (last) break;
+            at = key.find('\\', at + 1);
+        }
+        if (!replaced) break;
+    }
+    return key;
+}
+
+std::string TFakeMachine::ShownPath(const std::string& key, const std::string& path) const {
+    const auto parent = nodes_.find(ParentKey(key));
+    std::string name = ExcludeTrailingBackslash(path);
+    name = name.substr(name.find_last_of("\\/") + 1);
+    return parent == nodes_.end() ? ExcludeTrailingBackslash(path) : parent->second.Path + "\\" + name;
+}
+
+TFakeMachine::TNode& TFakeMachine::PutFile(const std::string& path, int32_t time, uint32_t attr) {
+    const std::string key = Locate(path);
+    auto data = std::make_shared<TData>();
+    data->Time = time;
+    TNode& node = nodes_[key];
+    node = TNode{ShownPath(key, path), attr & ~faDirectory, data, false};
+    return node;
+}
+
 TFakeMachine::TNode* TFakeMachine::Find(const std::string& path) {
-    auto it = nodes_.find(Key(path));
+    auto it = nodes_.find(Locate(path));
     return it == nodes_.end() ? nullptr : &it->second;
 }
 
 const TFakeMachine::TNode* TFakeMachine::Find(const std::string& path) const {
-    auto it = nodes_.find(Key(path));
+    auto it = nodes_.find(Locate(path));
     return it == nodes_.end() ? nullptr : &it->second;
 }
 
@@ -295,7 +337,7 @@ bool TFakeMachine::ListDirectory(const std::string& dir,
                                  const std::function<void(const TDirEntry&)>& onEntry) {
     TCallCount call(holdMutex_, callsNow_);
     std::vector<TDirEntry> entries;
-    const std::string dirKey = Key(dir);
+    const std::string dirKey = Locate(dir, true);
     {
         std::unique_lock<std::mutex> lock(holdMutex_);
         if (held_.count(dirKey)) {
@@ -333,7 +375,7 @@ bool TFakeMachine::FindFiles(const std::string& pattern,
     std::replace(norm.begin(), norm.end(), '/', '\\');
     const size_t p = norm.rfind('\\');
     if (p == std::string::npos) return false;
-    const std::string dirKey = Key(norm.substr(0, p));
+    const std::string dirKey = Locate(norm.substr(0, p), true);
     const std::string mask = norm.substr(p + 1);
     std::unique_lock<std::mutex> lock(mutex_);
     if (mask == "*.*") Listings.push_back(norm.substr(0, p));
@@ -369,7 +411,7 @@ bool TFakeMachine::FindFiles(const std::string& pattern,
 }
 
 std::unique_ptr<TFileStream> TFakeMachine::OpenFile(const std::string& path, TOpenMode mode) {
-    const std::string key = Key(path);
+    const std::string key = Locate(path);
     auto fail = [&](const char* reason) -> std::unique_ptr<TFileStream> {
         throw EFOpenError(FormatMessage(kCannotOpenFileText, {path, reason}));
     };
@@ -396,10 +438,7 @@ std::unique_ptr<TFileStream> TFakeMachine::OpenFile(const std::string& path, TOp
         case TOpenMode::Create: {
             if (n && (n->Attr & faReadOnly)) return fail("Access is denied");
             if (!ParentIsDir(key)) return fail("The system cannot find the path specified");
-            if (!n) {
-                AddFile(path, "", kDefaultTime);
-                n = Find(path);
-            }
+            if (!n) n = &PutFile(path, kDefaultTime, faArchive);
             n->Data->Bytes.clear();
             return std::make_unique<TFakeFile>(*this, n->Data, true, true);
         }
@@ -415,16 +454,14 @@ uint32_t TFakeMachine::GetAttributes(const std::string& path) {
 }
 
 bool TFakeMachine::CreateDir(const std::string& path) {
-    const std::string key = Key(path);
+    const std::string key = Locate(path);
     if (nodes_.count(key) || !ParentIsDir(key)) return false;
-    std::string shown = path;
-    while (shown.size() > 2 && shown.back() == '\\') shown.pop_back();
-    nodes_[key] = TNode{shown, faDirectory, nullptr, false};
+    nodes_[key] = TNode{ShownPath(key, path), faDirectory, nullptr, false};
     return true;
 }
 
 bool TFakeMachine::RemoveDir(const std::string& path) {
-    const std::string key = Key(path);
+    const std::string key = Locate(path);
     auto it = nodes_.find(key);
     if (it == nodes_.end() || !(it->second.Attr & faDirectory)) return false;
     auto next = std::next(it);
@@ -435,7 +472,7 @@ bool TFakeMachine::RemoveDir(const std::string& path) {
 }
 
 bool TFakeMachine::DeleteFile(const std::string& path) {
-    auto it = nodes_.find(Key(path));
+    auto it = nodes_.find(Locate(path));
     if (it == nodes_.end() || (it->second.Attr & faDirectory) || it->second.Locked ||
         (it->second.Attr & faReadOnly) || Held(it->second))
         return false;
@@ -454,36 +491,30 @@ TOsResult TFakeMachine::CopyFile(const std::string& source, const std::string& t
     if (t && Held(*t)) return {kErrorSharingViolation};
     if (t && (t->Locked || (t->Attr & faDirectory) || (t->Attr & faReadOnly)))
         return {kErrorAccessDenied};
-    if (!t && !ParentIsDir(Key(target))) return {kErrorPathNotFound};
+    if (!t && !ParentIsDir(Locate(target))) return {kErrorPathNotFound};
     size_t limit = t ? t->Data->WriteLimit : SIZE_MAX;
-    const std::string targetKey = Key(target);
+    const std::string targetKey = Locate(target);
     if (targetKey.size() >= 2 && targetKey[1] == ':') {
         auto space = diskSpace_.find(targetKey[0]);
         if (space != diskSpace_.end()) limit = std::min(limit, space->second);
     }
     if (limit < s->Data->Bytes.size()) {
         // The disk fills up part-way: what was written stays, as with a real copy.
-        if (!t) {
-            AddFile(target, "", s->Data->Time, s->Attr);
-            t = Find(target);
-        }
+        if (!t) t = &PutFile(target, s->Data->Time, s->Attr);
         t->Data->Bytes.assign(s->Data->Bytes.begin(), s->Data->Bytes.begin() + limit);
         return {kErrorDiskFull};
     }
     const std::vector<uint8_t> bytes = s->Data->Bytes;
     const int32_t time = s->Data->Time;
     const uint32_t attr = s->Attr;
-    if (!t) {
-        AddFile(target, "", time, attr);
-        t = Find(target);
-    }
+    if (!t) t = &PutFile(target, time, attr);
     t->Data->Bytes = bytes;
     t->Data->Time = time;
     return {};
 }
 
 TOsResult TFakeMachine::MoveFileReplace(const std::string& source, const std::string& target) {
-    auto s = nodes_.find(Key(source));
+    auto s = nodes_.find(Locate(source));
     if (s == nodes_.end()) return {kErrorNotFound};
     if (s->second.Locked || Held(s->second)) return {kErrorSharingViolation};
     TNode* t = Find(target);
@@ -494,11 +525,12 @@ TOsResult TFakeMachine::MoveFileReplace(const std::string& source, const std::st
         return {kErrorAccessDenied};
     }
     if (t && ((t->Attr & faDirectory) || (t->Attr & faReadOnly))) return {kErrorAccessDenied};
-    if (!t && !ParentIsDir(Key(target))) return {kErrorPathNotFound};
+    const std::string targetKey = Locate(target);
+    if (!t && !ParentIsDir(targetKey)) return {kErrorPathNotFound};
     TNode moved = s->second;
     nodes_.erase(s);
-    moved.Path = target;
-    nodes_[Key(target)] = moved;
+    moved.Path = ShownPath(targetKey, target);
+    nodes_[targetKey] = moved;
     return {};
 }
 
@@ -573,6 +605,246 @@ unsigned TFakeMachine::GetDriveType(const std::string& root) {
 }
 
 std::string TFakeMachine::AnsiUpperCase(const std::string& text) { return UpperCase1252(text); }
+
+// --- links, final paths, rights and directories held open ---
+
+void TFakeMachine::AddLink(const std::string& path, const std::string& target, bool listed) {
+    const TNode* to = Find(target);
+    const uint32_t kind = to && !(to->Attr & faDirectory) ? faArchive : faDirectory;
+    const std::string key = Key(path);
+    if (!nodes_.count(key) || nodes_[key].LinkTarget.empty()) ++links_;
+    if (!nodes_.count(ParentKey(key))) AddDir(ExtractFilePath(path));
+    nodes_[key] = TNode{ExcludeTrailingBackslash(path), kind | (listed ? uint32_t{faReparsePoint} : 0u),
+                        nullptr, false};
+    nodes_[key].LinkTarget = target;
+    nodes_[key].Unlisted = !listed;
+}
+
+void TFakeMachine::SetWriters(const std::string& dir,
+                              std::optional<std::vector<std::string>> sids) {
+    if (TNode* n = Find(dir)) {
+        n->Writers = std::move(sids);
+        n->WritersSet = true;
+    }
+}
+
+namespace {
+const char* kSystemSid = "S-1-5-18";
+const char* kAdministratorsSid = "S-1-5-32-544";
+constexpr uint32_t kErrorDirectoryName = 267;
+}  // namespace
+
+// A temporary file of a directory held open: gone when dropped uncommitted,
+// as a file marked for deletion goes with its last handle.
+class TFakeHeldFile : public THeldFile {
+public:
+    TFakeHeldFile(TFakeMachine& machine, std::string key, std::string dirKey)
+        : machine_(machine), key_(std::move(key)), dirKey_(std::move(dirKey)),
+          file_(machine, machine.nodes_.at(key_).Data, true, true) {}
+    ~TFakeHeldFile() override {
+        if (committed_) return;
+        const auto it = machine_.nodes_.find(key_);
+        if (it != machine_.nodes_.end() && it->second.Data == data()) machine_.nodes_.erase(it);
+    }
+    size_t Read(void* buffer, size_t count) override { return file_.Read(buffer, count); }
+    size_t Write(const void* buffer, size_t count) override { return file_.Write(buffer, count); }
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override { return file_.Seek(offset, origin); }
+    bool SetLastWriteDos(int32_t dos) override { return file_.SetLastWriteDos(dos); }
+    bool Truncate() override { return file_.Truncate(); }
+    std::string FinalPath() override {
+        const auto it = machine_.nodes_.find(key_);
+        return it == machine_.nodes_.end() ? std::string() : it->second.Path;
+    }
+    bool Flush() override {
+        flushed_ = true;
+        return true;
+    }
+    TOsResult CommitAs(const std::string& name) override {
+        const auto dir = machine_.nodes_.find(dirKey_);
+        if (dir != machine_.nodes_.end() && machine_.BeforeCommit)
+            machine_.BeforeCommit(dir->second.Path + "\\" + name);
+        if (const TOsResult moved = machine_.MoveEntry(key_, dirKey_, name); !moved) return moved;
+        key_ = dirKey_ + "\\" + TFakeMachine::Key(name);
+        committed_ = true;
+        ++machine_.Commits;
+        machine_.UnflushedCommits += !flushed_;
+        return {};
+    }
+
+private:
+    std::shared_ptr<TFakeMachine::TData> data() const {
+        const auto it = machine_.nodes_.find(key_);
+        return it == machine_.nodes_.end() ? nullptr : it->second.Data;
+    }
+    TFakeMachine& machine_;
+    std::string key_, dirKey_;
+    TFakeFile file_;
+    bool committed_ = false, flushed_ = false;
+};
+
+class TFakeDirectory : public TDirectory {
+public:
+    TFakeDirectory(TFakeMachine& machine, std::string key) : m_(machine), key_(std::move(key)) {}
+
+    std::string FinalPath() override {
+        const auto it = m_.nodes_.find(key_);
+        return it == m_.nodes_.end() ? std::string() : it->second.Path;
+    }
+    TEntryInfo Entry(const std::string& name) override {
+        const TFakeMachine::TNode* n = Child(name);
+        if (n && n->Unlisted) {
+            const auto target = m_.nodes_.find(m_.Locate(n->LinkTarget, true));
+            n = target == m_.nodes_.end() ? nullptr : &target->second;
+        }
+        if (!n) return {};
+        const TEntryKind kind = !n->LinkTarget.empty()      ? TEntryKind::Link
+                                : (n->Attr & faDirectory) ? TEntryKind::Directory
+                                                          : TEntryKind::File;
+        return {kind, n->Attr};
+    }
+    TOsResult OpenSubdirectory(const std::string& name, bool create,
+                               std::unique_ptr<TDirectory>& out) override {
+        out.reset();
+        const TEntryInfo entry = Entry(name);
+        if (entry.Kind == TEntryKind::Link) return {kErrorIsALink};
+        if (entry.Kind == TEntryKind::File) return {kErrorDirectoryName};
+        if (entry.Kind == TEntryKind::Missing) {
+            if (!create) return {3};
+            if (!m_.nodes_.count(key_)) return {3};
+            m_.nodes_[ChildKey(name)] =
+                TFakeMachine::TNode{FinalPath() + "\\" + name, faDirectory, nullptr, false};
+        }
+        const TFakeMachine::TNode* n = Child(name);
+        out = std::make_unique<TFakeDirectory>(
+            m_, n && n->Unlisted ? m_.Locate(n->LinkTarget, true) : ChildKey(name));
+        return {};
+    }
+    TOsResult CreateTempFile(const std::string& name, std::unique_ptr<THeldFile>& out) override {
+        out.reset();
+        if (m_.BeforeCopy) m_.BeforeCopy(FinalPath() + "\\" + name);
+        if (Child(name)) return {kErrorFileExists};
+        if (!m_.nodes_.count(key_)) return {3};
+        auto data = std::make_shared<TFakeMachine::TData>();
+        if (key_.size() >= 2 && key_[1] == ':') {
+            const auto space = m_.diskSpace_.find(key_[0]);
+            if (space != m_.diskSpace_.end()) data->WriteLimit = space->second;
+        }
+        m_.nodes_[ChildKey(name)] =
+            TFakeMachine::TNode{FinalPath() + "\\" + name, faArchive, data, false};
+        out = std::make_unique<TFakeHeldFile>(m_, ChildKey(name), key_);
+        return {};
+    }
+    TOsResult DeleteEntry(const std::string& name) override {
+        const auto it = m_.nodes_.find(ChildKey(name));
+        if (it == m_.nodes_.end()) return {2};
+        const TFakeMachine::TNode& n = it->second;
+        if (n.Locked || (n.Attr & faReadOnly) || ((n.Attr & faDirectory) && n.LinkTarget.empty()))
+            return {kErrorAccessDenied};
+        if (!n.LinkTarget.empty()) --m_.links_;
+        m_.nodes_.erase(it);
+        return {};
+    }
+    TOsResult LinkEntry(const std::string& name, const std::string& newName) override {
+        return Duplicate(name, newName, true);
+    }
+    TOsResult RenameEntry(const std::string& from, const std::string& to) override {
+        return m_.MoveEntry(ChildKey(from), key_, to);
+    }
+    TOsResult CopyEntry(const std::string& name, const std::string& newName) override {
+        return Duplicate(name, newName, false);
+    }
+    std::optional<TFolderWriters> Writers() override {
+        const auto it = m_.nodes_.find(key_);
+        if (it == m_.nodes_.end() || (it->second.WritersSet && !it->second.Writers))
+            return std::nullopt;
+        if (it->second.Writers) return TFolderWriters{*it->second.Writers};
+        return TFolderWriters{{kSystemSid, kAdministratorsSid}};
+    }
+
+private:
+    std::string ChildKey(const std::string& name) const { return key_ + "\\" + TFakeMachine::Key(name); }
+    const TFakeMachine::TNode* Child(const std::string& name) const {
+        const auto it = m_.nodes_.find(ChildKey(name));
+        return it == m_.nodes_.end() ? nullptr : &it->second;
+    }
+    TOsResult Replaceable(const std::string& name) {
+        const TFakeMachine::TNode* t = Child(name);
+        if (t && (t->Locked || (t->Attr & faDirectory) || (t->Attr & faReadOnly)))
+            return {kErrorAccessDenied};
+        return {};
+    }
+    // A hard link shares the bytes; a copy has its own.
+    TOsResult Duplicate(const std::string& name, const std::string& newName, bool link) {
+        const TFakeMachine::TNode* s = Child(name);
+        if (!s || !s->Data || !s->LinkTarget.empty()) return {2};
+        if (const TOsResult free = Replaceable(newName); !free) return free;
+        TFakeMachine::TNode copy = *s;
+        copy.Path = FinalPath() + "\\" + newName;
+        copy.Locked = false;
+        if (!link) copy.Data = std::make_shared<TFakeMachine::TData>(*s->Data);
+        m_.nodes_[ChildKey(newName)] = copy;
+        return {};
+    }
+    TFakeMachine& m_;
+    std::string key_;
+};
+
+TOsResult TFakeMachine::MoveEntry(const std::string& fromKey, const std::string& dirKey,
+                                  const std::string& name) {
+    const auto from = nodes_.find(fromKey), dir = nodes_.find(dirKey);
+    if (from == nodes_.end() || dir == nodes_.end()) return {kErrorNotFound};
+    if (from->second.Locked) return {kErrorSharingViolation};
+    const std::string target = dirKey + "\\" + Key(name);
+    if (TNode* t = target == fromKey ? nullptr : Find(target)) {
+        // A held file refuses the rename with access denied, as on Windows.
+        if (t->Locked) {
+            if (t->UnlockAfter > 0 && --t->UnlockAfter == 0) t->Locked = false;
+            return {kErrorAccessDenied};
+        }
+        if ((t->Attr & faDirectory) || (t->Attr & faReadOnly)) return {kErrorAccessDenied};
+    }
+    TNode moved = from->second;
+    nodes_.erase(from);
+    moved.Path = dir->second.Path + "\\" + name;
+    nodes_[target] = moved;
+    return {};
+}
+
+TOsResult TFakeMachine::OpenDirectory(const std::string& path, std::unique_ptr<TDirectory>& out) {
+    out.reset();
+    const std::string key = Locate(path, true);
+    const auto it = nodes_.find(key);
+    if (it == nodes_.end()) return {kErrorPathNotFound};
+    if (!(it->second.Attr & faDirectory)) return {kErrorDirectoryName};
+    out = std::make_unique<TFakeDirectory>(*this, key);
+    return {};
+}
+
+TOsResult TFakeMachine::OpenOutputFile(const std::string& path, TOutputFileInfo& out) {
+    out = TOutputFileInfo();
+    const std::string key = Locate(path);
+    auto it = nodes_.find(key);
+    if (it != nodes_.end() && it->second.Unlisted) it = nodes_.find(Locate(path, true));
+    if (it != nodes_.end() && !it->second.LinkTarget.empty()) {
+        out.IsLink = true;
+        return {};
+    }
+    if (it == nodes_.end()) {
+        if (!ParentIsDir(key)) return {kErrorPathNotFound};
+        PutFile(path, kDefaultTime, faArchive);
+        it = nodes_.find(key);
+        out.Created = true;
+    }
+    TNode& n = it->second;
+    if (n.Locked) return {kErrorSharingViolation};
+    if ((n.Attr & faDirectory) || (n.Attr & faReadOnly)) return {kErrorAccessDenied};
+    out.Links = 0;
+    for (const auto& [k, other] : nodes_) out.Links += other.Data == n.Data;
+    out.FinalPath = n.Path;
+    out.GivenPath = path;
+    out.File = std::make_unique<TFakeFile>(*this, n.Data, true, true);
+    return {};
+}
 
 std::unique_ptr<TFileStream> TFakeMachine::OpenMappedModuleFile(const std::string& mappedName) {
     if (BeforeModuleOpen) BeforeModuleOpen();

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -61,6 +62,25 @@ public:
     // Paths (and search patterns) of this many characters or more are not
     // found, as MAX_PATH does to the A calls; 0 for no limit.
     size_t PathLimit = 0;
+
+    // --- links, final paths, rights and directories held open ---
+    // A directory entry that is a reparse point to another path (a junction
+    // or a symbolic link): paths through it lead there; listings and
+    // attributes show the link itself. Again on a link re-points it.
+    // Unlisted: a link that shows and opens as what it leads to, as Wine
+    // does with a Unix link to a file (only a final path gives it away).
+    void AddLink(const std::string& path, const std::string& target, bool listed = true);
+    // Who may write into a directory (SIDs); by default SYSTEM and the
+    // Administrators only; nothing: its rights cannot be read.
+    void SetWriters(const std::string& dir, std::optional<std::vector<std::string>> sids);
+    // Called at each Sleep (a user acting during the in-use retries).
+    std::function<void()> OnSleep;
+    // Called with the final path of the name as a temporary file is about to
+    // be committed over it; may throw to end the run there, as a kill does.
+    std::function<void(const std::string&)> BeforeCommit;
+    // Temporary files renamed into place so far, and those of them renamed
+    // before they were flushed to the disk.
+    int Commits = 0, UnflushedCommits = 0;
 
     // --- a slow share: listings that wait ---
     // Listings of this directory wait until ReleaseListings.
@@ -142,7 +162,10 @@ public:
     TOsResult MoveFileAtRestart(const std::string& source, const std::string& target) override;
     std::string GetSystemWow64Dir() override { return SystemWow64Dir; }
     std::string QueryDosDevice(const std::string& drive) override;
-    void Sleep(unsigned milliseconds) override { SleptMs += milliseconds; }
+    void Sleep(unsigned milliseconds) override {
+        SleptMs += milliseconds;
+        if (OnSleep) OnSleep();
+    }
     bool WriteStandardError(const std::string& text) override {
         StandardError += text;
         return true;
@@ -152,6 +175,8 @@ public:
         return true;
     }
     std::string SiblingPath(const std::string& path, const std::string& ext) override;
+    TOsResult OpenDirectory(const std::string& path, std::unique_ptr<TDirectory>& out) override;
+    TOsResult OpenOutputFile(const std::string& path, TOutputFileInfo& out) override;
     std::string MappedModuleName() override { return MappedFile.empty() ? ModuleFile : MappedFile; }
     std::unique_ptr<TFileStream> OpenMappedModuleFile(const std::string& mappedName) override;
     TMappedImage MappedModule() override {  // ModuleHeaders, loaded at its preferred base
@@ -198,10 +223,28 @@ public:
         bool Locked = false;
         int UnlockAfter = 0;  // > 0: failed replace attempts until the lock goes
         bool NoAnsiName = false;
+        std::string LinkTarget{};  // a link: where it leads
+        bool Unlisted = false;   // it shows and opens as its target
+        std::optional<std::vector<std::string>> Writers{};
+        bool WritersSet = false;
     };
 
 private:
     friend class TFakeFile;
+    friend class TFakeDirectory;
+    friend class TFakeHeldFile;
+    // The key of path with every link on the way followed (the last part
+    // too when followLast), as the system resolves a path it opens.
+    std::string Locate(const std::string& path, bool followLast = false) const;
+    // The path to show for a node made at key by the name path ends in.
+    std::string ShownPath(const std::string& key, const std::string& path) const;
+    // Renames the node at fromKey to name in the directory at dirKey,
+    // replacing what was there, as a rename refuses a held file.
+    TOsResult MoveEntry(const std::string& fromKey, const std::string& dirKey,
+                        const std::string& name);
+    // A new empty file at path (links on the way followed).
+    TNode& PutFile(const std::string& path, int32_t time, uint32_t attr);
+    int links_ = 0;
     // The path itself, or the short form of a long name; raises
     // ENameNotRepresentable when it has none.
     std::string UsablePath(const std::string& path) const;

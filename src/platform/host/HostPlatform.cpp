@@ -15,6 +15,7 @@
 #include "common/DateTime.h"
 #include "common/Errors.h"
 #include "platform/Platform.h"
+#include "platform/host/HostDirectory.h"
 #include "platform/host/HostCrypto.h"
 
 namespace oup {
@@ -277,6 +278,15 @@ public:
                static_cast<ssize_t>(text.size());
     }
 
+    // --- directories held open ---
+    TOsResult OpenDirectory(const std::string& path, std::unique_ptr<TDirectory>& out) override {
+        return host::OpenDirectory(path, out);
+    }
+    std::string UserSid() override { return host::CurrentAccountSid(); }
+    TOsResult OpenOutputFile(const std::string& path, TOutputFileInfo& out) override {
+        return host::OpenOutputFile(path, out);
+    }
+
     // --- who runs, and where ---
     // Accounts here are POSIX users: a directory of our own is one only we
     // may enter.
@@ -318,6 +328,10 @@ public:
 };
 
 }  // namespace
+
+std::unique_ptr<TFileStream> host::FileFromDescriptor(int fd) {
+    return std::make_unique<THostFile>(fd);
+}
 
 TPlatform& SystemPlatform() {
     static THostPlatform platform;

@@ -12,6 +12,7 @@
 #include "platform/Platform.h"
 #include "platform/win32/Account.h"
 #include "platform/win32/AnsiNames.h"
+#include "platform/win32/Directories.h"
 #include "platform/win32/FileHolders.h"
 #include "platform/win32/Cryptography.h"
 #include "platform/win32/Handle.h"
@@ -354,6 +355,14 @@ public:
         return std::string();  // not there yet: it reaches nothing
     }
 
+    // --- directories held open ---
+    TOsResult OpenDirectory(const std::string& path, std::unique_ptr<TDirectory>& out) override {
+        return win32::OpenDirectory(path, out);
+    }
+    TOsResult OpenOutputFile(const std::string& path, TOutputFileInfo& out) override {
+        return win32::OpenOutputFile(path, out);
+    }
+
     // --- the running program's own file ---
     std::string MappedModuleName() override { return win32::MappedModuleName(); }
     std::unique_ptr<TFileStream> OpenMappedModuleFile(const std::string& mappedName) override {
@@ -419,6 +428,10 @@ private:
 };
 
 }  // namespace
+
+std::unique_ptr<TFileStream> win32::FileFromHandle(win32::TFileHandle handle) {
+    return std::make_unique<TWin32File>(std::move(handle));
+}
 
 TPlatform& SystemPlatform() {
     static TWin32Platform platform;
