@@ -12,7 +12,7 @@ constexpr const char* kRefusedText = "The %s \"%s\" is refused: %s.";
 }  // namespace
 
 std::unique_ptr<TFileStream> OpenOutputFileSafely(TPlatform& platform, const std::string& path,
-                                                  const std::string& what) {
+                                                  const std::string& what, std::string* finalPath) {
     TOutputFileInfo info;
     const TOsResult opened = platform.OpenOutputFile(path, info);
     if (!opened)
@@ -32,6 +32,7 @@ std::unique_ptr<TFileStream> OpenOutputFileSafely(TPlatform& platform, const std
     // A file made just now stays: a deletion by its name could be led to
     // another file as the write could.
     if (!reason.empty()) throw EFOpenError(FormatMessage(kRefusedText, {what, path, reason}));
+    if (finalPath) *finalPath = NormalFinalPath(info.FinalPath);
     return std::move(info.File);
 }
 

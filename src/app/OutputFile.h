@@ -15,8 +15,10 @@ namespace oup {
 // (with rights for the system, the administrators and this account only).
 // Raises EFOpenError naming what (e.g. "log file") and the reason when it
 // cannot be opened, or when its last part is a link, it has more than one
-// name, or it resolves to another path than the one given.
+// name, or it resolves to another path than the one given. finalPath, when
+// given, receives the path the file resolves to (without "\\?\").
 std::unique_ptr<TFileStream> OpenOutputFileSafely(TPlatform& platform, const std::string& path,
-                                                  const std::string& what);
+                                                  const std::string& what,
+                                                  std::string* finalPath = nullptr);
 
 }  // namespace oup

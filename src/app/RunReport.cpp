@@ -2,8 +2,10 @@
 
 #include <cstdio>
 
+#include "app/OutputFile.h"
 #include "common/Errors.h"
 #include "common/JsonWriter.h"
+#include "update/WritePlaces.h"
 
 namespace oup {
 
@@ -21,23 +23,33 @@ struct TWords {
 // Every report kind in the report's words; Decision null for Visiting.
 TWords WordsOf(TReportKind kind) {
     switch (kind) {
-        case TReportKind::Installed: return {"install", "installed"};
-        case TReportKind::Scheduled: return {"install", "scheduled"};
-        case TReportKind::Failed: return {"install", "failed"};
+        case TReportKind::Installed:
+            return {"install", "installed"};
+        case TReportKind::Scheduled:
+            return {"install", "scheduled"};
+        case TReportKind::Failed:
+            return {"install", "failed"};
         case TReportKind::NotChosen:
-        case TReportKind::Skipped: return {"skip", "skipped"};
-        case TReportKind::Refused: return {"refuse", "failed"};
-        case TReportKind::WouldInstall: return {"install", "would-install"};
-        case TReportKind::WouldSkip: return {"skip", "would-skip"};
-        case TReportKind::WouldFail: return {"install", "would-fail"};
-        case TReportKind::WouldRefuse: return {"refuse", "would-fail"};
+        case TReportKind::Skipped:
+            return {"skip", "skipped"};
+        case TReportKind::Refused:
+            return {"refuse", "failed"};
+        case TReportKind::WouldInstall:
+            return {"install", "would-install"};
+        case TReportKind::WouldSkip:
+            return {"skip", "would-skip"};
+        case TReportKind::WouldFail:
+            return {"install", "would-fail"};
+        case TReportKind::WouldRefuse:
+            return {"refuse", "would-fail"};
         // Not a file's decision: the log's lines (and for an installation
         // left unchanged, the report's errors) say these.
         case TReportKind::Visiting:
         case TReportKind::SameAs:
         case TReportKind::PutBack:
         case TReportKind::LeftUnchanged:
-        case TReportKind::WouldLeaveUnchanged: break;
+        case TReportKind::WouldLeaveUnchanged:
+            break;
     }
     return {nullptr, nullptr};
 }
@@ -55,11 +67,16 @@ std::string IsoTime(TDateTime utc) {
 
 const char* SignatureName(TPackageSignature signature) {
     switch (signature) {
-        case TPackageSignature::Appended: return "appended";
-        case TPackageSignature::Unsigned: return "unsigned";
-        case TPackageSignature::Signed: return "signed";
-        case TPackageSignature::IntegrityOnly: return "integrity-only";
-        case TPackageSignature::Unknown: break;
+        case TPackageSignature::Appended:
+            return "appended";
+        case TPackageSignature::Unsigned:
+            return "unsigned";
+        case TPackageSignature::Signed:
+            return "signed";
+        case TPackageSignature::IntegrityOnly:
+            return "integrity-only";
+        case TPackageSignature::Unknown:
+            break;
     }
     return nullptr;
 }
@@ -130,8 +147,10 @@ std::string TRunReport::Json(int exitStatus) {
         json.Key("path");
         text(packagePath_);
         json.Key("signature");
-        if (const char* name = SignatureName(signature_)) json.String(name);
-        else json.Null();
+        if (const char* name = SignatureName(signature_))
+            json.String(name);
+        else
+            json.Null();
         json.EndObject();
     } else {
         json.Null();
@@ -185,29 +204,43 @@ std::string TRunReport::Json(int exitStatus) {
 }
 
 void WriteReportFile(TPlatform& platform, const std::string& path, const std::string& text) {
-    // The one place the report file is written; it follows the rules for
-    // the files the updater writes as far as the platform offers them.
-    std::string temp;
-    for (unsigned n = 0; n < 1000 && temp.empty(); ++n) {
-        const std::string name = path + ".~oup" + std::to_string(n) + ".tmp";
-        if (platform.GetAttributes(name) == kInvalidAttributes) temp = name;
-    }
-    if (temp.empty())
-        throw EInOutError(FormatMessage("No temporary file can be made beside \"%s\".", {path}));
-    std::unique_ptr<TFileStream> file = platform.OpenFile(temp, TOpenMode::Create);
-    try {
-        file->WriteBuffer(text.data(), text.size());
-    } catch (const Exception&) {
-        file.reset();
-        platform.DeleteFile(temp);  // what was written before it broke off
-        throw;
-    }
-    file.reset();  // closed before it is renamed
-    if (const TOsResult moved = platform.MoveFileReplace(temp, path); !moved) {
-        platform.DeleteFile(temp);
-        throw EInOutError(FormatMessage("The report \"%s\" cannot be replaced (system error %d).",
-                                        {path, std::to_string(moved.Error)}));
-    }
+    // The name goes through the log's rules first (a link, a second name of
+    // another file, or a folder that resolves elsewhere is refused; a new
+    // file gets rights for the system, the administrators and this account),
+    // and the folder those rules approved is then held open: the text goes
+    // into a temporary file there, flushed, and takes the name in one step,
+    // so a tool reading the report never sees half of one, and a folder
+    // swapped for a link after the check is not written into.
+    std::string finalPath;
+    OpenOutputFileSafely(platform, path, "report file", &finalPath);  // closed at once
+    const std::string approvedFolder = ExtractFilePath(finalPath);
+    const std::string name = ExtractFileName(path);
+    std::unique_ptr<TDirectory> folder;
+    if (const TOsResult opened = platform.OpenDirectory(approvedFolder, folder); !opened)
+        throw EInOutError(
+            FormatMessage("The folder of the report \"%s\" cannot be opened (system error %s).",
+                          {path, std::to_string(opened.Error)}));
+    if (platform.AnsiUpperCase(IncludeTrailingBackslash(NormalFinalPath(folder->FinalPath()))) !=
+        platform.AnsiUpperCase(approvedFolder))
+        throw EInOutError(
+            FormatMessage("The report file \"%s\" is refused: its folder now resolves to \"%s\".",
+                          {path, NormalFinalPath(folder->FinalPath())}));
+    std::unique_ptr<THeldFile> temp;
+    TOsResult made{kErrorFileExists};
+    for (unsigned n = 0; n < 1000 && made.Error == kErrorFileExists; ++n)
+        made = folder->CreateTempFile(name + ".~oup" + std::to_string(n) + ".tmp", temp);
+    if (!made)
+        throw EInOutError(
+            FormatMessage("No temporary file can be made beside \"%s\" (system error %s).",
+                          {path, std::to_string(made.Error)}));
+    // Until it takes the name, the temporary file goes when it is closed.
+    temp->WriteBuffer(text.data(), text.size());
+    if (!temp->Flush())
+        throw EInOutError(
+            FormatMessage("The report \"%s\" cannot be written to the disk.", {path}));
+    if (const TOsResult put = temp->CommitAs(name); !put)
+        throw EInOutError(FormatMessage("The report \"%s\" cannot be replaced (system error %s).",
+                                        {path, std::to_string(put.Error)}));
 }
 
 }  // namespace oup

@@ -47,15 +47,24 @@ struct TScene {
         run.OnReport = [&](const TUpdateReport& r) {
             const std::string why = r.Reason == kThroughALinkText ? "outside" : r.Reason;
             switch (r.Kind) {
-                case TReportKind::Installed: lines.push_back("Installed " + r.Target); break;
-                case TReportKind::Scheduled: lines.push_back("Scheduled " + r.Target); break;
-                case TReportKind::PutBack: lines.push_back("Put back " + r.Target); break;
-                case TReportKind::Failed: lines.push_back("Failed " + r.Target + ": " + why); break;
+                case TReportKind::Installed:
+                    lines.push_back("Installed " + r.Target);
+                    break;
+                case TReportKind::Scheduled:
+                    lines.push_back("Scheduled " + r.Target);
+                    break;
+                case TReportKind::PutBack:
+                    lines.push_back("Put back " + r.Target);
+                    break;
+                case TReportKind::Failed:
+                    lines.push_back("Failed " + r.Target + ": " + why);
+                    break;
                 case TReportKind::SameAs:
                 case TReportKind::LeftUnchanged:
                     lines.push_back(r.Installation + ": " + r.Target + r.Reason);
                     break;
-                default: break;
+                default:
+                    break;
             }
         };
         run.Run(installations);
@@ -109,8 +118,9 @@ TEST(WritePlaces, NothingIsWrittenThroughALinkInsideAnInstallation) {
 // A file held through the retries waits for the restart only in a folder
 // that no other user can change before it; elsewhere it fails as in use.
 TEST(WritePlaces, RestartReplacementOnlyWhereOnlyAdministratorsMayWrite) {
-    const std::string refused = "Failed D:\\App\\app.exe: in use: its folder admits write to "
-                                "other users, so it is not left to be replaced at restart";
+    const std::string refused =
+        "Failed D:\\App\\app.exe: in use: its folder admits write to "
+        "other users, so it is not left to be replaced at restart";
     const struct {
         std::optional<TNames> Writers;  // nothing: rights that cannot be read
         std::string Outcome;
@@ -224,8 +234,8 @@ TEST(WritePlaces, OneInstallationReachedTwiceIsUpdatedOnce) {
 
 // The log is never written through a link, a second name or a path that
 // resolves elsewhere; unattended, such a log ends the run with status 2 and
-// the reason on standard error.
-TEST(WritePlaces, ALogThatLeadsElsewhereIsRefused) {
+// the reason on standard error. The report file keeps the same rules.
+TEST(WritePlaces, ALogOrReportThatLeadsElsewhereIsRefused) {
     const std::string script = "C:\\Tasks\\nightly.cmd";
     const struct {
         TPrepare Prepare;
@@ -250,20 +260,29 @@ TEST(WritePlaces, ALogThatLeadsElsewhereIsRefused) {
          },
          "it has 2 names (hard links)"},
     };
-    for (const auto& c : cases) {
-        TFakeWizard w;
-        w.Machine.AddDir("C:\\Logs");
-        w.Machine.AddFile(script, "@echo nightly\r\n");
-        c.Prepare(w.Machine);
-        EXPECT_EQ(ecNoPackage, RunUnattended(w.Machine, ParseCommandLine(
-                                                            {"C:\\oupdate.exe", "/S",
-                                                             "/LOG=C:\\Logs\\update.log", "C:\\x.oup"})));
-        EXPECT_EQ("@echo nightly\r\n", w.Machine.Content(script));
-        if (c.Refusal.empty())
-            EXPECT_NE(std::string::npos, w.Machine.Content("C:\\Logs\\update.log").find("Error: "));
-        else
-            EXPECT_EQ("The log file \"C:\\Logs\\update.log\" is refused: " + c.Refusal + ".\r\n",
-                      w.Machine.StandardError);
+    for (const bool report : {false, true}) {
+        for (const auto& c : cases) {
+            TFakeWizard w;
+            w.Machine.AddDir("C:\\Logs");
+            w.Machine.AddFile(script, "@echo nightly\r\n");
+            c.Prepare(w.Machine);
+            const std::string option = report ? "/REPORT=" : "/LOG=";
+            EXPECT_EQ(ecNoPackage,
+                      RunUnattended(w.Machine, ParseCommandLine({"C:\\oupdate.exe", "/S",
+                                                                 option + "C:\\Logs\\update.log",
+                                                                 "C:\\x.oup"})));
+            EXPECT_EQ("@echo nightly\r\n", w.Machine.Content(script)) << option << c.Refusal;
+            const std::string what = report ? "report file" : "log file";
+            if (c.Refusal.empty())
+                EXPECT_NE(std::string::npos, w.Machine.Content("C:\\Logs\\update.log")
+                                                 .find(report ? "\"exitStatus\": 2" : "Error: "));
+            else
+                EXPECT_NE(std::string::npos,
+                          w.Machine.StandardError.find(
+                              "The " + what + " \"C:\\Logs\\update.log\" is refused: " + c.Refusal +
+                              ".\r\n"))
+                    << w.Machine.StandardError;
+        }
     }
 }
 
@@ -290,8 +309,10 @@ TEST(Atomic, AnInstallationGetsEveryFileOrNone) {
          all("D:\\Two", {one + "b.dll: read-only: it cannot be replaced"}), old},
         {[](TFakeMachine& m) { m.Lock("D:\\One\\a.exe"); }, true,
          all("D:\\Two", {one + "a.exe: in use: it could only be replaced at a restart"}), old},
-        {[](TFakeMachine& m) { m.SetDiskSpace('D', 6); }, true,  // a copy breaks off
-         {one + "b.dll: Stream write error", "D:\\Two: D:\\Two\\b.dll: Stream write error"}, old},
+        {[](TFakeMachine& m) { m.SetDiskSpace('D', 6); },
+         true,  // a copy breaks off
+         {one + "b.dll: Stream write error", "D:\\Two: D:\\Two\\b.dll: Stream write error"},
+         old},
         {[](TFakeMachine& m) {  // the third swap fails: two are undone
              m.BeforeCommit = [&m](const std::string& target) {
                  if (target == "D:\\One\\a.exe") m.Lock(target);
