@@ -43,7 +43,7 @@ TWords WordsOf(TReportKind kind) {
         case TReportKind::WouldRefuse:
             return {"refuse", "would-fail"};
         // Not a file's decision: the log's lines (and for an installation
-        // left unchanged, the report's errors) say these.
+        // left unchanged, its record's leftUnchanged) say these.
         case TReportKind::Visiting:
         case TReportKind::SameAs:
         case TReportKind::PutBack:
@@ -98,19 +98,14 @@ void TRunReport::SetPackage(const std::string& path, TPackageSignature signature
 
 void TRunReport::SetInstallations(const std::vector<TInstallation>& installations) {
     installations_.clear();
-    for (const TInstallation& i : installations) installations_.push_back({i.Dir, i.Chosen, {}});
+    for (const TInstallation& i : installations)
+        installations_.push_back({i.Dir, i.Chosen, {}, {}});
 }
 
 void TRunReport::AddDecision(const TUpdateReport& report, const TFileEntry& entry) {
     const TWords words = WordsOf(report.Kind);
     if (!words.Decision) return;
-    TInstallationRecord* installation = nullptr;
-    for (TInstallationRecord& i : installations_)
-        if (i.Path == report.Installation) installation = &i;
-    if (!installation) {
-        installations_.push_back({report.Installation, true, {}});
-        installation = &installations_.back();
-    }
+    TInstallationRecord* installation = &Installation(report.Installation);
     std::string reason = report.Reason;
     const bool installed =
         report.Kind == TReportKind::Installed || report.Kind == TReportKind::WouldInstall;
@@ -119,7 +114,18 @@ void TRunReport::AddDecision(const TUpdateReport& report, const TFileEntry& entr
                                    words.Outcome, installed ? std::string() : reason});
 }
 
+TRunReport::TInstallationRecord& TRunReport::Installation(const std::string& path) {
+    for (TInstallationRecord& i : installations_)
+        if (i.Path == path) return i;
+    installations_.push_back({path, true, {}, {}});
+    return installations_.back();
+}
+
 void TRunReport::AddError(const std::string& text) { errors_.push_back(text); }
+
+void TRunReport::SetLeftUnchanged(const std::string& installation, const std::string& reason) {
+    Installation(installation).LeftUnchanged = reason;
+}
 
 std::string TRunReport::Json(int exitStatus) {
     TJsonWriter json;
@@ -171,6 +177,10 @@ std::string TRunReport::Json(int exitStatus) {
         text(installation.Path);
         json.Key("ticked");
         json.Bool(installation.Ticked);
+        if (!installation.LeftUnchanged.empty()) {
+            json.Key("leftUnchanged");
+            text(installation.LeftUnchanged);
+        }
         json.Key("files");
         json.BeginArray();
         for (const TFileRecord& file : installation.Files) {

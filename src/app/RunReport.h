@@ -19,10 +19,10 @@ inline constexpr int kReportFormat = 1;
 
 // What is known of the package's signature, as the report names it.
 enum class TPackageSignature {
-    Unknown,        // null: no package taken yet, or one that was refused
-    Appended,       // "appended": appended to the updater itself, whose file carries any signature
-    Unsigned,       // "unsigned": a package file without a signature file
-    Signed,         // "signed": signed by the publisher of this signed program, every volume matching
+    Unknown,   // null: no package taken yet, or one that was refused
+    Appended,  // "appended": appended to the updater itself, whose file carries any signature
+    Unsigned,  // "unsigned": a package file without a signature file
+    Signed,    // "signed": signed by the publisher of this signed program, every volume matching
     IntegrityOnly,  // "integrity-only": its signature holds and every volume matches, but this
                     // program is unsigned and has no publisher to compare the signer with
 };
@@ -33,7 +33,8 @@ public:
     // The run starts now.
     explicit TRunReport(TPlatform& platform);
 
-    void SetProgram(const std::string& name, const std::string& version, const std::string& company);
+    void SetProgram(const std::string& name, const std::string& version,
+                    const std::string& company);
     void SetPackage(const std::string& path, TPackageSignature signature);
     void SetPreview(bool preview) { preview_ = preview; }
     // The installations found, each ticked or not; replaces those set before
@@ -44,6 +45,9 @@ public:
     void AddDecision(const TUpdateReport& report, const TFileEntry& entry);
     // An error that ended the run, or the part of it it was in.
     void AddError(const std::string& text);
+    // An installation that /ATOMIC left as it was (or, in a preview, would
+    // leave), with the first reason, as its log line gives it.
+    void SetLeftUnchanged(const std::string& installation, const std::string& reason);
 
     // The document, the run ending now with this exit status.
     std::string Json(int exitStatus);
@@ -59,7 +63,9 @@ private:
         std::string Path;
         bool Ticked = true;
         std::vector<TFileRecord> Files;
+        std::string LeftUnchanged;  // empty: updated as its files say
     };
+    TInstallationRecord& Installation(const std::string& path);
 
     TPlatform& platform_;
     TDateTime started_;

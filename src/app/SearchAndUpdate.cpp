@@ -140,6 +140,7 @@ void TUpdate::OnUpdateReport(const TUpdateRun& run, const TUpdateReport& report)
             Log("Same as " + report.Target + ": " + report.Installation);
             return;
         case TReportKind::WouldLeaveUnchanged:
+            report_->SetLeftUnchanged(report.Installation, report.Reason);
             PreviewLine("Would leave unchanged: " + report.Installation + ": " + report.Reason);
             return;
         case TReportKind::PutBack:
@@ -147,11 +148,12 @@ void TUpdate::OnUpdateReport(const TUpdateRun& run, const TUpdateReport& report)
                 ", left by an interrupted update");
             return;
         case TReportKind::LeftUnchanged: {
-            // The report has no file of it to name: the line is its record.
-            const std::string line = "Left unchanged: " + report.Installation + ": " + report.Reason;
+            // The installation's record in the report says it, with the reason.
+            const std::string line =
+                "Left unchanged: " + report.Installation + ": " + report.Reason;
             c.Memo1->AppendLine(line);
             Log(line);
-            report_->AddError(line);
+            report_->SetLeftUnchanged(report.Installation, report.Reason);
             break;
         }
         case TReportKind::Refused: {

@@ -30,10 +30,10 @@ TEST(JsonText, StringsAreEscapedAndComeFromTheCodePageAsUtf8) {
     const struct {
         std::string Utf8, Json;
     } bytes[] = {
-        {"\xF0\x9F\x98\x80", "\"\xF0\x9F\x98\x80\""},      // a whole four-byte character
-        {"x\xC3", "\"x\\ufffd\""},                          // cut short at the end
-        {"\xC0\xAF", "\"\\ufffd\\ufffd\""},                 // an overlong '/'
-        {"\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\""},      // a surrogate
+        {"\xF0\x9F\x98\x80", "\"\xF0\x9F\x98\x80\""},              // a whole four-byte character
+        {"x\xC3", "\"x\\ufffd\""},                                 // cut short at the end
+        {"\xC0\xAF", "\"\\ufffd\\ufffd\""},                        // an overlong '/'
+        {"\xED\xA0\x80", "\"\\ufffd\\ufffd\\ufffd\""},             // a surrogate
         {"\xF4\x90\x80\x80", "\"\\ufffd\\ufffd\\ufffd\\ufffd\""},  // above U+10FFFF
     };
     for (const auto& b : bytes) EXPECT_EQ(b.Json, JsonString(b.Utf8));
@@ -54,9 +54,10 @@ TEST(JsonText, StringsAreEscapedAndComeFromTheCodePageAsUtf8) {
     json.EndArray();
     json.EndObject();
     json.EndObject();
-    EXPECT_EQ("{\n  \"a\": [],\n  \"b\": {\n    \"c\": null,\n    \"d\": [\n      -1,\n      true\n"
-              "    ]\n  }\n}\n",
-              json.Text());
+    EXPECT_EQ(
+        "{\n  \"a\": [],\n  \"b\": {\n    \"c\": null,\n    \"d\": [\n      -1,\n      true\n"
+        "    ]\n  }\n}\n",
+        json.Text());
 }
 
 const char* kPackage = "C:\\pkg\\ledger.oup";
@@ -88,7 +89,8 @@ protected:
     TNames LogLines() {
         const std::string text = w.Machine.Exists(kLog) ? w.Machine.Content(kLog) : "";
         TNames lines;
-        for (size_t from = 0, at; (at = text.find("\r\n", from)) != std::string::npos; from = at + 2)
+        for (size_t from = 0, at; (at = text.find("\r\n", from)) != std::string::npos;
+             from = at + 2)
             lines.push_back(text.substr(from, at - from));
         return lines;
     }
@@ -117,7 +119,10 @@ TEST_F(Fleet, EveryRunEndsWithAReportThatTellsTheLogsStory) {
         std::string LogLine;
         TNames Fragments;  // in the report
     } cases[] = {
-        {"update", {"/S", kPackage, report}, false, ecRestartRequired,
+        {"update",
+         {"/S", kPackage, report},
+         false,
+         ecRestartRequired,
          "Scheduled D:\\Ledger\\ledger.exe for replacement at restart: in use by Ledger 3 "
          "(ledger.exe, process 1234)",
          {"\"format\": 1", "\"name\": \"Ledger 3\"", "\"version\": \"3.1.0\"",
@@ -132,22 +137,45 @@ TEST_F(Fleet, EveryRunEndsWithAReportThatTellsTheLogsStory) {
           "\"missing (\\\"Update if present\\\")\"",
           "\"errors\": []"}},
         // A preview writes nothing and so runs beside an update.
-        {"preview", {"/S", kPackage, "/PREVIEW", report}, true, ecSuccess,
+        {"preview",
+         {"/S", kPackage, "/PREVIEW", report},
+         true,
+         ecSuccess,
          "Would install D:\\Ledger\\ledger.exe",
          {"\"preview\": true", "\"exitStatus\": 0", "\"outcome\": \"would-install\"",
           "\"outcome\": \"would-skip\""}},
-        {"another run", {"/S", kPackage, report}, true, ecAnotherRun,
+        {"another run",
+         {"/S", kPackage, report},
+         true,
+         ecAnotherRun,
          std::string("Error: ") + kAnotherRunText,
          {"\"exitStatus\": 1618", "\"installations\": []",
           std::string("\"errors\": [\n    \"") + kAnotherRunText + "\"\n  ]"}},
-        {"no installation", {"/S", kPackage, "/DIR=E:\\", report}, false, ecNoInstallation,
+        // All or nothing: the installation left as it was says why in its record.
+        {"atomic",
+         {"/S", kPackage, "/ATOMIC", report},
+         false,
+         ecFailures,
+         "Left unchanged: D:\\Ledger: D:\\Ledger\\ledger.exe: in use by Ledger 3 (ledger.exe, "
+         "process 1234): it could only be replaced at a restart",
+         {"\"leftUnchanged\": \"D:\\\\Ledger\\\\ledger.exe: in use by Ledger 3", "\"errors\": []"}},
+        {"no installation",
+         {"/S", kPackage, "/DIR=E:\\", report},
+         false,
+         ecNoInstallation,
          "No installation found",
          {"\"exitStatus\": 3", "\"installations\": []", "\"errors\": []"}},
-        {"no package", {"/S", "C:\\pkg\\none.oup", report}, false, ecNoPackage,
+        {"no package",
+         {"/S", "C:\\pkg\\none.oup", report},
+         false,
+         ecNoPackage,
          "Error: The update package \"C:\\pkg\\none.oup\" was not found.",
          {"\"program\": null", "\"exitStatus\": 2",
           "\"The update package \\\"C:\\\\pkg\\\\none.oup\\\" was not found.\""}},
-        {"usage error", {"/S", "/FOO", report}, false, ecNoPackage,
+        {"usage error",
+         {"/S", "/FOO", report},
+         false,
+         ecNoPackage,
          "Error: Unknown option \"/FOO\".",
          {"\"package\": null", "\"exitStatus\": 2", "\"Unknown option \\\"/FOO\\\".\""}},
     };
@@ -162,11 +190,11 @@ TEST_F(Fleet, EveryRunEndsWithAReportThatTellsTheLogsStory) {
         const std::string json = w.Machine.Content(kReport);
         for (const std::string& fragment : c.Fragments)
             EXPECT_NE(std::string::npos, json.find(fragment)) << c.Name << ": " << fragment << "\n"
-                                                             << json;
+                                                              << json;
         size_t decisions = 0;
         for (const std::string& line : LogLines())
-            for (const char* start : {"Installed ", "Skipped ", "Scheduled ", "Would ",
-                                      "Could not update the file "})
+            for (const char* start :
+                 {"Installed ", "Skipped ", "Scheduled ", "Would ", "Could not update the file "})
                 decisions += line.rfind(start, 0) == 0;
         EXPECT_EQ(decisions, Count(json, "\"outcome\": ")) << c.Name;
         EXPECT_TRUE(Logged(c.LogLine)) << c.Name << ": " << c.LogLine;
