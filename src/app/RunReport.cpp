@@ -47,6 +47,7 @@ TWords WordsOf(TReportKind kind) {
         case TReportKind::Visiting:
         case TReportKind::SameAs:
         case TReportKind::PutBack:
+        case TReportKind::KeptRemoved:
         case TReportKind::LeftUnchanged:
         case TReportKind::WouldLeaveUnchanged:
             break;

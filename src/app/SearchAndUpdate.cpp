@@ -147,6 +147,10 @@ void TUpdate::OnUpdateReport(const TUpdateRun& run, const TUpdateReport& report)
             Log("Put back " + report.Target + " from " + KeptOldName(report.Target) +
                 ", left by an interrupted update");
             return;
+        case TReportKind::KeptRemoved:
+            Log("Removed " + report.Target +
+                ", left by an interrupted update that had installed every file");
+            return;
         case TReportKind::LeftUnchanged: {
             // The installation's record in the report says it, with the reason.
             const std::string line =

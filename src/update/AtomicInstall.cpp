@@ -10,9 +10,11 @@
 //      the volume has none) and the new one takes its name in one step, so
 //      a target is never missing; a failing swap undoes the swaps done, in
 //      reverse order, from the kept old files;
-//   4. then the kept old files go.
-// A run killed between 3 and 4 leaves .oupold files; the next run puts
-// them back before it decides anything (PutBack).
+//   4. then a mark in the installation folder says it is complete, the
+//      kept old files go, and last the mark.
+// A run killed in 3 leaves .oupold files; the next run puts them back
+// before it decides anything (PutBack). One killed in 4 leaves them beside
+// the mark: the installation is new, and the next run only removes them.
 #include <algorithm>
 #include <cstdio>
 
@@ -23,6 +25,33 @@
 namespace oup {
 
 std::string KeptOldName(const std::string& name) { return name + ".oupold"; }
+
+namespace {
+
+// Beside the kept old files while they go: the installation is complete.
+constexpr const char* kCompleteMark = "~oupdone";
+
+// Makes the mark, whole and on the disk before any kept file goes.
+bool MarkComplete(TDirectory& folder) {
+    std::unique_ptr<THeldFile> mark;
+    TOsResult made{kErrorFileExists};
+    for (unsigned n = 0; n < 0x10000 && made.Error == kErrorFileExists; ++n) {
+        char name[16];
+        std::snprintf(name, sizeof name, "~oup%04X.tmp", n);
+        made = folder.CreateTempFile(name, mark);
+    }
+    return made && mark->Flush() && mark->CommitAs(kCompleteMark);
+}
+
+}  // namespace
+
+TDirectory* TUpdateRun::InstallationFolder(const std::string& installationDir) {
+    TWritePlaces::TPlace place;
+    std::string reason;
+    if (!places_.Reach(installationDir, installationDir + "\\", place, reason, false))
+        return nullptr;
+    return place.Dir;
+}
 
 struct TUpdateRun::TPrepared {
     size_t Entry = 0;
@@ -43,6 +72,8 @@ std::string TUpdateRun::Obstacle(const std::string& target) {
 
 bool TUpdateRun::PutBack(const std::string& installationDir) {
     bool any = false;
+    TDirectory* home = InstallationFolder(installationDir);
+    const bool complete = home && home->Entry(kCompleteMark).Kind == TEntryKind::File;
     for (size_t e = 0; e < entries_.size(); ++e) {
         const TFileEntry& entry = entries_[e];
         if (!IsPlainFileName(entry.TargetName)) continue;
@@ -54,16 +85,23 @@ bool TUpdateRun::PutBack(const std::string& installationDir) {
             continue;
         const std::string kept = KeptOldName(entry.TargetName);
         if (place.Dir->Entry(kept).Kind != TEntryKind::File) continue;
+        const std::string target = ExcludeTrailingBackslash(targetDir) + "\\" + entry.TargetName;
+        if (complete) {
+            // Every file of that run was in: its old versions only go.
+            if (place.Dir->DeleteEntry(kept))
+                Report(TReportKind::KeptRemoved, KeptOldName(target), {}, installationDir, e);
+            continue;
+        }
         if (place.Dir->RenameEntry(kept, entry.TargetName)) {
             // Killed between keeping the old file and the swap, both names are
             // one file, and a rename of one over the other changes nothing
             // on some systems (POSIX, Wine): the kept name goes by itself.
             if (place.Dir->Entry(kept).Kind != TEntryKind::Missing) place.Dir->DeleteEntry(kept);
             any = true;
-            Report(TReportKind::PutBack, ExcludeTrailingBackslash(targetDir) + "\\" + entry.TargetName,
-                   {}, installationDir, e);
+            Report(TReportKind::PutBack, target, {}, installationDir, e);
         }
     }
+    if (complete) home->DeleteEntry(kCompleteMark);
     return any;
 }
 
@@ -172,8 +210,7 @@ void TUpdateRun::InstallAtomically(size_t first, size_t count) {
             stop = file.TargetFile + ": " + reason;
             break;
         }
-        if (const std::string obstacle =
-                Obstacle(file.Place.FinalPath + "\\" + entry.TargetName);
+        if (const std::string obstacle = Obstacle(file.Place.FinalPath + "\\" + entry.TargetName);
             !obstacle.empty()) {
             stop = file.TargetFile + ": " + obstacle;
             break;
@@ -211,7 +248,11 @@ void TUpdateRun::InstallAtomically(size_t first, size_t count) {
         Report(TReportKind::LeftUnchanged, {}, stop, dir, 0);
         return;
     }
-    // 4. Complete: the old versions go.
+    // 4. Complete: the mark says so, then the old versions go, then the mark.
+    // Without a mark (it could not be made) a kill here would have the next
+    // run put old versions back into a complete installation.
+    TDirectory* home = InstallationFolder(dir);
+    const bool marked = home && MarkComplete(*home);
     for (TPrepared& file : files) {
         TFileEntry& entry = entries_[file.Entry];
         if (file.HadOld) file.Place.Dir->DeleteEntry(KeptOldName(entry.TargetName));
@@ -219,6 +260,7 @@ void TUpdateRun::InstallAtomically(size_t first, size_t count) {
         ++installed_;
         Report(TReportKind::Installed, file.TargetFile, {}, dir, file.Entry);
     }
+    if (marked) home->DeleteEntry(kCompleteMark);
 }
 
 }  // namespace oup

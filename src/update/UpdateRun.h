@@ -46,23 +46,25 @@ struct TDecision {
 };
 
 enum class TReportKind {
-    NotChosen,  // Target: the instance file; the installation was not chosen
-    Visiting,   // Target: the instance file; a chosen pair is being worked on
-    Installed,  // Target: the target file
-    Skipped,    // Target: the instance or target file; Reason says why
-    Failed,     // Target: the target file; the old file is intact; Reason: empty, or
-                // "in use" (InUseReason)
-    Scheduled,  // Target: the target file, held by a program; its new copy waits
-                // beside it (StagedCopyName) and replaces it when Windows restarts;
-                // Reason: "in use" (InUseReason)
-    Refused,    // Target: the instance file or the bad name in the installation;
-                // Reason says why; a failure, though nothing was touched
-    SameAs,     // Installation: a chosen installation whose folder is one met
-                // before (Target), by another path: it is updated once, there
-    PutBack,    // Target: a file an interrupted run had replaced, put back from
-                // the copy of its old version it kept (KeptOldName)
-    LeftUnchanged,  // all or nothing: Installation was left as it was; Reason
-                    // names the first file that stopped it and why
+    NotChosen,            // Target: the instance file; the installation was not chosen
+    Visiting,             // Target: the instance file; a chosen pair is being worked on
+    Installed,            // Target: the target file
+    Skipped,              // Target: the instance or target file; Reason says why
+    Failed,               // Target: the target file; the old file is intact; Reason: empty, or
+                          // "in use" (InUseReason)
+    Scheduled,            // Target: the target file, held by a program; its new copy waits
+                          // beside it (StagedCopyName) and replaces it when Windows restarts;
+                          // Reason: "in use" (InUseReason)
+    Refused,              // Target: the instance file or the bad name in the installation;
+                          // Reason says why; a failure, though nothing was touched
+    SameAs,               // Installation: a chosen installation whose folder is one met
+                          // before (Target), by another path: it is updated once, there
+    PutBack,              // Target: a file an interrupted run had replaced, put back from
+                          // the copy of its old version it kept (KeptOldName)
+    KeptRemoved,          // Target: the kept old version (KeptOldName) of a file that an
+                          // interrupted run had replaced in an installation it completed
+    LeftUnchanged,        // all or nothing: Installation was left as it was; Reason
+                          // names the first file that stopped it and why
     WouldLeaveUnchanged,  // the same, as Preview says it
     // What Preview says of a pair, with the Target and Reason the run would
     // report for it; nothing is touched.
@@ -85,7 +87,8 @@ inline constexpr const char* kAlreadyInstalledText =
 
 // Replaces the first occurrence of macro in text (case-sensitive) with value
 // and trims the result; text without the macro is returned as it is.
-std::string ReplaceMacro(const std::string& text, const std::string& macro, const std::string& value);
+std::string ReplaceMacro(const std::string& text, const std::string& macro,
+                         const std::string& value);
 // A target directory with its macros expanded in their order ("<installdir>",
 // "<windir>", "<winsysdir>"), still with any trailing backslash.
 std::string ExpandTargetDir(const std::string& targetDir, const std::string& installationDir,
@@ -174,8 +177,11 @@ private:
     bool Swap(TPrepared& file, std::string& reason);
     void Undo(std::vector<TPrepared>& files, size_t swapped);
     // Puts back what an interrupted run of all or nothing had replaced in an
-    // installation; true when anything was put back.
+    // installation (or, where that run had completed it, only removes the
+    // old versions it kept); true when anything was put back.
     bool PutBack(const std::string& installationDir);
+    // The installation folder, held open; null when it cannot be reached.
+    TDirectory* InstallationFolder(const std::string& installationDir);
     // Reports an installation that is one met before, at its first pair;
     // true for each pair of such an installation.
     bool ReportedSameAs(const TPair& pair);

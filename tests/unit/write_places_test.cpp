@@ -56,6 +56,9 @@ struct TScene {
                 case TReportKind::PutBack:
                     lines.push_back("Put back " + r.Target);
                     break;
+                case TReportKind::KeptRemoved:
+                    lines.push_back("Removed " + r.Target);
+                    break;
                 case TReportKind::Failed:
                     lines.push_back("Failed " + r.Target + ": " + why);
                     break;
@@ -288,7 +291,8 @@ TEST(WritePlaces, ALogOrReportThatLeadsElsewhereIsRefused) {
 
 // All or nothing: an installation that one file cannot go into is left as
 // it was, the swaps done undone latest first; what a killed run left half
-// swapped is put back before anything is decided.
+// swapped is put back before anything is decided, and what one killed after
+// its last swap kept only goes.
 TEST(Atomic, AnInstallationGetsEveryFileOrNone) {
     const auto all = [](const std::string& dir, TNames before = {}) {
         for (const char* f : {"\\b.dll", "\\b.dll", "\\a.exe", "\\data\\c.dat"})
@@ -326,6 +330,17 @@ TEST(Atomic, AnInstallationGetsEveryFileOrNone) {
          },
          false,
          all("D:\\Two", all("D:\\One", {"Put back D:\\One\\b.dll", "Put back D:\\One\\a.exe"})),
+         updated},
+        {[](TFakeMachine& m) {  // a killed run had every file in: its kept ones only go
+             m.AddFile("D:\\One\\a.exe", "new a.exe");
+             m.AddFile("D:\\One\\a.exe.oupold", "old a", 0x2A210000);
+             m.AddFile("D:\\One\\b.dll.oupold", "a kept b");
+             m.AddFile("D:\\One\\~oupdone", "");
+         },
+         false,
+         all("D:\\Two", {"Removed D:\\One\\b.dll.oupold", "Removed D:\\One\\a.exe.oupold",
+                         "Installed D:\\One\\b.dll", "Installed D:\\One\\b.dll",
+                         "Installed D:\\One\\data\\c.dat"}),
          updated},
     };
     for (const auto& c : cases) {
