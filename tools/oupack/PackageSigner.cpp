@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "common/Errors.h"
+#include "platform/host/HostCrypto.h"
 
 namespace oup {
 
@@ -20,16 +21,9 @@ using TCertificate = std::unique_ptr<X509, decltype(&X509_free)>;
 using TKey = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
 using TPkcs7 = std::unique_ptr<PKCS7, decltype(&PKCS7_free)>;
 
-std::string Quote(const std::string& s) { return "\"" + s + "\""; }
+using host::OpenSslError;
 
-std::string OpenSslError() {
-    const unsigned long code = ERR_get_error();
-    ERR_clear_error();
-    if (code == 0) return "no reason given";
-    char text[256];
-    ERR_error_string_n(code, text, sizeof text);
-    return text;
-}
+std::string Quote(const std::string& s) { return "\"" + s + "\""; }
 
 TBio OpenPem(const std::string& path) {
     TBio bio(BIO_new_file(path.c_str(), "rb"), &BIO_free);

@@ -19,15 +19,6 @@ using TPkcs7 = std::unique_ptr<PKCS7, decltype(&PKCS7_free)>;
 using TBio = std::unique_ptr<BIO, decltype(&BIO_free)>;
 using TDigestContext = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
 
-// OpenSSL's own words for its last error, and its queue emptied.
-std::string OpenSslError() {
-    const unsigned long code = ERR_get_error();
-    ERR_clear_error();
-    if (code == 0) return "no reason given";
-    char text[256];
-    ERR_error_string_n(code, text, sizeof text);
-    return text;
-}
 
 // The short names Windows gives the attributes of a name, so both sides
 // show a signer alike.
@@ -94,6 +85,15 @@ TSignedData Fail(TSignedDataStatus status, std::string detail) {
 }
 
 }  // namespace
+
+std::string OpenSslError() {
+    const unsigned long code = ERR_get_error();
+    ERR_clear_error();
+    if (code == 0) return "no reason given";
+    char text[256];
+    ERR_error_string_n(code, text, sizeof text);
+    return text;
+}
 
 TSignedData DecodeSignedData(const std::vector<uint8_t>& der, bool verify) {
     ERR_clear_error();

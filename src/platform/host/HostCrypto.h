@@ -2,6 +2,7 @@
 // package tool reports a package's signature as the updater would read it.
 #pragma once
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -12,5 +13,7 @@ namespace oup::host {
 TSignedData DecodeSignedData(const std::vector<uint8_t>& der, bool verify);
 // TPlatform::Sha256.
 bool Sha256(TStream& stream, TSha256& digest, int64_t& size);
+// OpenSSL's own words for its last error, and its queue emptied.
+std::string OpenSslError();
 
 }  // namespace oup::host

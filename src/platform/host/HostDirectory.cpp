@@ -14,13 +14,6 @@ namespace oup::host {
 
 namespace {
 
-std::string Native(const std::string& path) {
-    std::string p = path;
-    for (char& c : p)
-        if (c == '\\') c = '/';
-    return p;
-}
-
 std::string Windows(const std::string& path) {
     std::string p = path;
     for (char& c : p)
@@ -28,31 +21,7 @@ std::string Windows(const std::string& path) {
     return p;
 }
 
-uint32_t ErrorOf(int error) {
-    switch (error) {
-        case ENOENT:
-            return 2;
-        case ENOTDIR:
-            return 267;  // the directory name is invalid
-        case EEXIST:
-            return kErrorFileExists;
-        case ELOOP:
-            return kErrorIsALink;
-        case EACCES:
-        case EPERM:
-        case EISDIR:
-        case ENOTEMPTY:
-            return kErrorAccessDenied;
-        case EXDEV:
-            return 17;
-        case EOPNOTSUPP:
-            return kErrorNotSupported;
-        default:
-            return 31;
-    }
-}
-
-TOsResult Result(bool ok) { return ok ? TOsResult{} : TOsResult{ErrorOf(errno)}; }
+TOsResult Result(bool ok) { return ok ? TOsResult{} : TOsResult{WindowsErrorOf(errno)}; }
 
 // The path the kernel resolves an open descriptor to.
 std::string DescriptorPath(int fd) {
@@ -87,13 +56,16 @@ public:
     }
     size_t Read(void* buffer, size_t count) override { return file_->Read(buffer, count); }
     size_t Write(const void* buffer, size_t count) override { return file_->Write(buffer, count); }
-    int64_t Seek(int64_t offset, TSeekOrigin origin) override { return file_->Seek(offset, origin); }
+    int64_t Seek(int64_t offset, TSeekOrigin origin) override {
+        return file_->Seek(offset, origin);
+    }
     bool SetLastWriteDos(int32_t dos) override { return file_->SetLastWriteDos(dos); }
     bool Truncate() override { return file_->Truncate(); }
     std::string FinalPath() override { return DescriptorPath(fd_); }
     bool Flush() override { return ::fsync(fd_) == 0; }
     TOsResult CommitAs(const std::string& name) override {
-        if (::renameat(dirFd_, name_.c_str(), dirFd_, name.c_str()) != 0) return {ErrorOf(errno)};
+        if (::renameat(dirFd_, name_.c_str(), dirFd_, name.c_str()) != 0)
+            return {WindowsErrorOf(errno)};
         name_ = name;
         committed_ = true;
         return {};
@@ -122,14 +94,14 @@ public:
                                std::unique_ptr<TDirectory>& out) override {
         out.reset();
         if (create && ::mkdirat(fd_.Get(), name.c_str(), 0755) != 0 && errno != EEXIST)
-            return {ErrorOf(errno)};
+            return {WindowsErrorOf(errno)};
         const int fd =
             ::openat(fd_.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) {
             // O_NOFOLLOW | O_DIRECTORY on a link says "not a directory".
             const int error = errno;
             if (Entry(name).Kind == TEntryKind::Link) return {kErrorIsALink};
-            return {ErrorOf(error)};
+            return {WindowsErrorOf(error)};
         }
         out = std::make_unique<THostDirectory>(fd);
         return {};
@@ -138,7 +110,7 @@ public:
         out.reset();
         const int fd = ::openat(fd_.Get(), name.c_str(),
                                 O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd < 0) return {ErrorOf(errno)};
+        if (fd < 0) return {WindowsErrorOf(errno)};
         out = std::make_unique<THostHeldFile>(fd_.Get(), name, fd);
         return {};
     }
@@ -154,17 +126,17 @@ public:
     }
     TOsResult CopyEntry(const std::string& name, const std::string& newName) override {
         const TDescriptor in(::openat(fd_.Get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-        if (in.Get() < 0) return {ErrorOf(errno)};
+        if (in.Get() < 0) return {WindowsErrorOf(errno)};
         struct stat st;
-        if (::fstat(in.Get(), &st) != 0) return {ErrorOf(errno)};
+        if (::fstat(in.Get(), &st) != 0) return {WindowsErrorOf(errno)};
         const TDescriptor out(::openat(fd_.Get(), newName.c_str(),
                                        O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
                                        st.st_mode & 07777));
-        if (out.Get() < 0) return {ErrorOf(errno)};
+        if (out.Get() < 0) return {WindowsErrorOf(errno)};
         char buffer[65536];
         for (ssize_t n; (n = ::read(in.Get(), buffer, sizeof buffer)) != 0;) {
             if (n < 0 || ::write(out.Get(), buffer, static_cast<size_t>(n)) != n)
-                return {ErrorOf(errno)};
+                return {WindowsErrorOf(errno)};
         }
         const struct timespec times[2] = {st.st_atim, st.st_mtim};
         ::futimens(out.Get(), times);
@@ -188,19 +160,53 @@ private:
 
 }  // namespace
 
+std::string NativePath(const std::string& path) {
+    std::string p = path;
+    for (char& c : p)
+        if (c == '\\') c = '/';
+    return p;
+}
+
+uint32_t WindowsErrorOf(int error) {
+    switch (error) {
+        case ENOENT:
+            return 2;  // file not found
+        case ENOTDIR:
+            return 267;  // the directory name is invalid
+        case EEXIST:
+            return kErrorFileExists;
+        case ELOOP:
+            return kErrorIsALink;
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+        case ENOTEMPTY:
+            return kErrorAccessDenied;
+        case EBUSY:
+        case ETXTBSY:
+            return kErrorSharingViolation;
+        case EXDEV:
+            return 17;  // not the same device
+        case EOPNOTSUPP:
+            return kErrorNotSupported;
+        default:
+            return 31;  // a device attached to the system is not functioning
+    }
+}
+
 std::string CurrentAccountSid() { return "S-1-22-1-" + std::to_string(::geteuid()); }
 
 TOsResult OpenDirectory(const std::string& path, std::unique_ptr<TDirectory>& out) {
     out.reset();
-    const int fd = ::open(Native(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return {ErrorOf(errno)};
+    const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return {WindowsErrorOf(errno)};
     out = std::make_unique<THostDirectory>(fd);
     return {};
 }
 
 TOsResult OpenOutputFile(const std::string& path, TOutputFileInfo& out) {
     out = TOutputFileInfo();
-    const std::string native = Native(path);
+    const std::string native = NativePath(path);
     int fd = ::open(native.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 && errno == ELOOP) {
         out.IsLink = true;
@@ -211,16 +217,15 @@ TOsResult OpenOutputFile(const std::string& path, TOutputFileInfo& out) {
         fd = ::open(native.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         out.Created = fd >= 0;
     }
-    if (fd < 0) return {ErrorOf(errno)};
+    if (fd < 0) return {WindowsErrorOf(errno)};
     out.File = FileFromDescriptor(fd);
     struct stat st;
     if (::fstat(fd, &st) == 0) out.Links = static_cast<uint32_t>(st.st_nlink);
     out.FinalPath = DescriptorPath(fd);
     // The given path made absolute, nothing on it resolved.
     char cwd[PATH_MAX];
-    out.GivenPath = Windows(native[0] == '/' || !::getcwd(cwd, sizeof cwd)
-                                ? native
-                                : std::string(cwd) + "/" + native);
+    out.GivenPath = Windows(
+        native[0] == '/' || !::getcwd(cwd, sizeof cwd) ? native : std::string(cwd) + "/" + native);
     return {};
 }
 

@@ -11,6 +11,10 @@ namespace oup::host {
 
 // A stream over an open descriptor, which it closes (HostPlatform.cpp).
 std::unique_ptr<TFileStream> FileFromDescriptor(int fd);
+// A Windows path in the form Linux takes ('\' as '/').
+std::string NativePath(const std::string& path);
+// The Windows error code closest to an errno value.
+uint32_t WindowsErrorOf(int error);
 
 TOsResult OpenDirectory(const std::string& path, std::unique_ptr<TDirectory>& out);
 TOsResult OpenOutputFile(const std::string& path, TOutputFileInfo& out);

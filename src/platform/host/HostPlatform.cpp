@@ -15,18 +15,14 @@
 #include "common/DateTime.h"
 #include "common/Errors.h"
 #include "platform/Platform.h"
-#include "platform/host/HostDirectory.h"
 #include "platform/host/HostCrypto.h"
+#include "platform/host/HostDirectory.h"
 
 namespace oup {
 namespace {
 
-std::string Native(const std::string& path) {
-    std::string p = path;
-    for (char& c : p)
-        if (c == '\\') c = '/';
-    return p;
-}
+using host::NativePath;
+using host::WindowsErrorOf;
 
 int32_t DosFromTime(time_t t) {
     struct tm lt;
@@ -50,25 +46,6 @@ bool TimeFromDos(int32_t dos, time_t& out) {
     lt.tm_isdst = -1;
     out = mktime(&lt);
     return out != static_cast<time_t>(-1);
-}
-
-// The Windows error code closest to an errno value.
-uint32_t ErrorCodeOf(int error) {
-    switch (error) {
-        case ENOENT:
-            return 2;  // file not found
-        case EACCES:
-        case EPERM:
-        case EISDIR:
-            return kErrorAccessDenied;
-        case EBUSY:
-        case ETXTBSY:
-            return kErrorSharingViolation;
-        case EXDEV:
-            return 17;  // not the same device
-        default:
-            return 31;  // a device attached to the system is not functioning
-    }
 }
 
 // An open directory stream, closed however its reader is left.
@@ -139,7 +116,7 @@ class THostPlatform : public TPlatform {
 public:
     bool FindFiles(const std::string& pattern,
                    const std::function<bool(const TSearchRec&)>& onEntry) override {
-        const std::string native = Native(pattern);
+        const std::string native = NativePath(pattern);
         const size_t p = native.rfind('/');
         const std::string dir = p == std::string::npos ? "." : (p == 0 ? "/" : native.substr(0, p));
         const std::string mask = p == std::string::npos ? native : native.substr(p + 1);
@@ -165,7 +142,7 @@ public:
 
     bool ListDirectory(const std::string& dir,
                        const std::function<void(const TDirEntry&)>& onEntry) override {
-        const std::string native = Native(dir);
+        const std::string native = NativePath(dir);
         const TDir d = OpenDir(native);
         if (!d) return false;
         TDirEntry entry;
@@ -194,7 +171,7 @@ public:
         if (mode == TOpenMode::WriteShared) flags = O_WRONLY;
         if (mode == TOpenMode::ReadWriteShared) flags = O_RDWR;
         if (mode == TOpenMode::Create) flags = O_RDWR | O_CREAT | O_TRUNC;
-        const int fd = ::open(Native(path).c_str(), flags | O_CLOEXEC, 0644);
+        const int fd = ::open(NativePath(path).c_str(), flags | O_CLOEXEC, 0644);
         struct stat st;
         if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
             ::close(fd);
@@ -207,16 +184,18 @@ public:
 
     uint32_t GetAttributes(const std::string& path) override {
         struct stat st;
-        if (::stat(Native(path).c_str(), &st) != 0) return kInvalidAttributes;
+        if (::stat(NativePath(path).c_str(), &st) != 0) return kInvalidAttributes;
         return AttrFromStat(st);
     }
     bool CreateDir(const std::string& path) override {
-        return ::mkdir(Native(path).c_str(), 0755) == 0;
+        return ::mkdir(NativePath(path).c_str(), 0755) == 0;
     }
-    bool RemoveDir(const std::string& path) override { return ::rmdir(Native(path).c_str()) == 0; }
+    bool RemoveDir(const std::string& path) override {
+        return ::rmdir(NativePath(path).c_str()) == 0;
+    }
     bool DeleteFile(const std::string& path) override {
         struct stat st;
-        const std::string n = Native(path);
+        const std::string n = NativePath(path);
         if (::lstat(n.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
         return ::unlink(n.c_str()) == 0;
     }
@@ -229,15 +208,16 @@ public:
             char buf[65536];
             for (size_t n; (n = in->Read(buf, sizeof buf)) > 0;) out->WriteBuffer(buf, n);
             struct stat st;
-            if (::stat(Native(source).c_str(), &st) == 0) out->SetLastWriteDos(DosFromTime(st.st_mtime));
+            if (::stat(NativePath(source).c_str(), &st) == 0)
+                out->SetLastWriteDos(DosFromTime(st.st_mtime));
             return {};
         } catch (const Exception&) {
             return {kErrorAccessDenied};
         }
     }
     TOsResult MoveFileReplace(const std::string& source, const std::string& target) override {
-        if (::rename(Native(source).c_str(), Native(target).c_str()) == 0) return {};
-        return {ErrorCodeOf(errno)};
+        if (::rename(NativePath(source).c_str(), NativePath(target).c_str()) == 0) return {};
+        return {WindowsErrorOf(errno)};
     }
     std::string GetTempDir() override {
         const char* t = std::getenv("TMPDIR");
@@ -291,11 +271,11 @@ public:
     // Accounts here are POSIX users: a directory of our own is one only we
     // may enter.
     bool CreatePrivateDir(const std::string& path) override {
-        return ::mkdir(Native(path).c_str(), 0700) == 0;
+        return ::mkdir(NativePath(path).c_str(), 0700) == 0;
     }
     int64_t FreeDiskSpace(const std::string& dir) override {
         struct statvfs fs;
-        if (::statvfs(Native(dir).c_str(), &fs) != 0) return -1;
+        if (::statvfs(NativePath(dir).c_str(), &fs) != 0) return -1;
         return static_cast<int64_t>(fs.f_bavail) * static_cast<int64_t>(fs.f_frsize);
     }
 
