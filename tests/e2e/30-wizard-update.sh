@@ -39,30 +39,10 @@ fixture_begin
 fixture_c_dir oup-e2e-wizard-update
 make_installations
 
-# wait_for SECONDS TEST...: polls until the test holds; false on timeout or
-# when the program has ended.
-wait_for() {
-    local seconds=$1
-    shift
-    for ((i = 0; i < seconds * 4; i++)); do
-        "$@" && return 0
-        kill -0 "$pid" 2>/dev/null || return 1
-        sleep 0.25
-    done
-    return 1
-}
-window_shown() { xdotool search --onlyvisible --name '^Ostrel Update 2002$' >/dev/null 2>&1; }
-logged() { [[ -f $log ]] && log_has "$log" "$1"; }
 shot() {
     sleep 1  # let the page finish painting
     import -window root "$out/$name-page$1.png"
     expect "$name: screenshot of page $1" test -s "$out/$name-page$1.png"
-}
-key() {
-    local id
-    id=$(xdotool search --onlyvisible --name '^Ostrel Update 2002$' | head -1)
-    xdotool windowfocus --sync "$id" 2>/dev/null || true
-    xdotool key --window "$id" "$1" 2>/dev/null || xdotool key "$1"
 }
 
 # wizard NAME FINISHED [OPTION...]: the wizard through its pages until the

@@ -78,24 +78,6 @@ installed_everywhere $name
 expect "$name: neither mpr.dll nor winmm.dll was loaded from beside the program" no_marker
 
 # --- a planted DLL never runs: the wizard, Enter, Enter (Start), Enter (Update), Esc ---
-wait_for() {
-    local seconds=$1
-    shift
-    for ((i = 0; i < seconds * 4; i++)); do
-        "$@" && return 0
-        kill -0 "$pid" 2>/dev/null || return 1
-        sleep 0.25
-    done
-    return 1
-}
-window_shown() { xdotool search --onlyvisible --name '^Ostrel Update 2002$' >/dev/null 2>&1; }
-logged() { [[ -f $log ]] && log_has "$log" "$1"; }
-key() {
-    local id
-    id=$(xdotool search --onlyvisible --name '^Ostrel Update 2002$' | head -1)
-    xdotool windowfocus --sync "$id" 2>/dev/null || true
-    xdotool key --window "$id" "$1" 2>/dev/null || xdotool key "$1"
-}
 make_installations
 rm -f "$downloads"/*.ran
 name=planted-wizard

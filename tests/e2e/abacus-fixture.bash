@@ -8,6 +8,7 @@
 #    prefix is left as it was found on exit;
 #  - fixture_c_dir, a fresh folder on C: with oupdate.exe and the package;
 #  - checks: pass/fail counting, file content and last-write time;
+#  - the wizard's helpers: wait_for, window_shown, logged, key;
 #  - stored_package, a package written without oupack, which may come to
 #    refuse the broken scripts some runs need.
 #
@@ -192,6 +193,29 @@ expect_log() {
     for line in "$@"; do
         expect "$name: log line \"$line\"" log_has "$log" "$line"
     done
+}
+
+# --- the wizard on a display, for the scripts that drive it ---
+# wait_for SECONDS TEST...: polls until the test holds; false on timeout or
+# when the program ($pid) has ended.
+wait_for() {
+    local seconds=$1
+    shift
+    for ((i = 0; i < seconds * 4; i++)); do
+        "$@" && return 0
+        kill -0 "$pid" 2>/dev/null || return 1
+        sleep 0.25
+    done
+    return 1
+}
+window_shown() { xdotool search --onlyvisible --name '^Ostrel Update 2002$' >/dev/null 2>&1; }
+logged() { [[ -f $log ]] && log_has "$log" "$1"; }
+# key KEY: a key pressed in the wizard's window.
+key() {
+    local id
+    id=$(xdotool search --onlyvisible --name '^Ostrel Update 2002$' | head -1)
+    xdotool windowfocus --sync "$id" 2>/dev/null || true
+    xdotool key --window "$id" "$1" 2>/dev/null || xdotool key "$1"
 }
 
 no_temporary_files() {
