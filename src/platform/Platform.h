@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/DateTime.h"
@@ -237,6 +238,13 @@ struct TSignedData {
     std::string Content;      // the signed content
     TSignerIdentity Signer;
     std::string Detail;       // why not, for a log line
+
+    static TSignedData Failure(TSignedDataStatus status, std::string detail) {
+        TSignedData out;
+        out.Status = status;
+        out.Detail = std::move(detail);
+        return out;
+    }
 };
 
 class TPlatform {

@@ -19,15 +19,18 @@ using TPkcs7 = std::unique_ptr<PKCS7, decltype(&PKCS7_free)>;
 using TBio = std::unique_ptr<BIO, decltype(&BIO_free)>;
 using TDigestContext = std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)>;
 
-
 // The short names Windows gives the attributes of a name, so both sides
 // show a signer alike.
 std::string AttributeName(const ASN1_OBJECT* object) {
     switch (OBJ_obj2nid(object)) {
-        case NID_stateOrProvinceName: return "S";
-        case NID_pkcs9_emailAddress: return "E";
-        case NID_undef: break;
-        default: return OBJ_nid2sn(OBJ_obj2nid(object));
+        case NID_stateOrProvinceName:
+            return "S";
+        case NID_pkcs9_emailAddress:
+            return "E";
+        case NID_undef:
+            break;
+        default:
+            return OBJ_nid2sn(OBJ_obj2nid(object));
     }
     char oid[80];
     OBJ_obj2txt(oid, sizeof oid, object, 1);
@@ -77,13 +80,6 @@ bool ReadSigner(X509* cert, TSignerIdentity& signer) {
     return true;
 }
 
-TSignedData Fail(TSignedDataStatus status, std::string detail) {
-    TSignedData out;
-    out.Status = status;
-    out.Detail = std::move(detail);
-    return out;
-}
-
 }  // namespace
 
 std::string OpenSslError() {
@@ -97,27 +93,29 @@ std::string OpenSslError() {
 
 TSignedData DecodeSignedData(const std::vector<uint8_t>& der, bool verify) {
     ERR_clear_error();
-    if (der.size() > size_t(LONG_MAX)) return Fail(TSignedDataStatus::Malformed, "too large");
+    if (der.size() > size_t(LONG_MAX))
+        return TSignedData::Failure(TSignedDataStatus::Malformed, "too large");
     const unsigned char* p = der.data();
     const TPkcs7 p7(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())), &PKCS7_free);
-    if (!p7) return Fail(TSignedDataStatus::Malformed, "not PKCS #7: " + OpenSslError());
+    if (!p7)
+        return TSignedData::Failure(TSignedDataStatus::Malformed, "not PKCS #7: " + OpenSslError());
     if (p != der.data() + der.size())
-        return Fail(TSignedDataStatus::Malformed, "bytes behind the signed data");
+        return TSignedData::Failure(TSignedDataStatus::Malformed, "bytes behind the signed data");
     if (!PKCS7_type_is_signed(p7.get()) || !p7->d.sign)
-        return Fail(TSignedDataStatus::Malformed, "not SignedData");
+        return TSignedData::Failure(TSignedDataStatus::Malformed, "not SignedData");
     STACK_OF(PKCS7_SIGNER_INFO)* signers = PKCS7_get_signer_info(p7.get());
     const int count = signers ? sk_PKCS7_SIGNER_INFO_num(signers) : 0;
     if (count != 1)
-        return Fail(TSignedDataStatus::Malformed, std::to_string(count) + " signers, not one");
+        return TSignedData::Failure(TSignedDataStatus::Malformed,
+                                    std::to_string(count) + " signers, not one");
     PKCS7_SIGNER_INFO* info = sk_PKCS7_SIGNER_INFO_value(signers, 0);
-    X509* cert = info->issuer_and_serial
-                     ? X509_find_by_issuer_and_serial(p7->d.sign->cert,
-                                                      info->issuer_and_serial->issuer,
-                                                      info->issuer_and_serial->serial)
-                     : nullptr;
+    X509* cert = info->issuer_and_serial ? X509_find_by_issuer_and_serial(
+                                               p7->d.sign->cert, info->issuer_and_serial->issuer,
+                                               info->issuer_and_serial->serial)
+                                         : nullptr;
     TSignedData out;
     if (!cert || !ReadSigner(cert, out.Signer))
-        return Fail(TSignedDataStatus::Malformed, "no certificate of the signer");
+        return TSignedData::Failure(TSignedDataStatus::Malformed, "no certificate of the signer");
 
     const PKCS7* inner = p7->d.sign->contents;
     const bool haveData = inner && PKCS7_type_is_data(inner) && inner->d.data;
@@ -125,18 +123,18 @@ TSignedData DecodeSignedData(const std::vector<uint8_t>& der, bool verify) {
         out.Content.assign(reinterpret_cast<const char*>(ASN1_STRING_get0_data(inner->d.data)),
                            static_cast<size_t>(ASN1_STRING_length(inner->d.data)));
     if (verify) {
-        if (!haveData) return Fail(TSignedDataStatus::Malformed, "no data inside");
+        if (!haveData) return TSignedData::Failure(TSignedDataStatus::Malformed, "no data inside");
         // Signed attributes would put a digest of the content between the
         // signature and the content; not every crypt32 compares that digest.
         const STACK_OF(X509_ATTRIBUTE)* attributes = PKCS7_get_signed_attributes(info);
         if (attributes && sk_X509_ATTRIBUTE_num(attributes) > 0)
-            return Fail(TSignedDataStatus::Unsupported, "signed attributes");
+            return TSignedData::Failure(TSignedDataStatus::Unsupported, "signed attributes");
         const TBio sink(BIO_new(BIO_s_mem()), &BIO_free);
         // The certificate is taken as the message carries it: whose key it
         // is, the caller compares.
         if (!sink || PKCS7_verify(p7.get(), nullptr, nullptr, nullptr, sink.get(),
                                   PKCS7_NOVERIFY | PKCS7_BINARY) != 1)
-            return Fail(TSignedDataStatus::BadSignature, OpenSslError());
+            return TSignedData::Failure(TSignedDataStatus::BadSignature, OpenSslError());
     }
     out.Status = TSignedDataStatus::Verified;
     return out;
@@ -152,7 +150,8 @@ bool Sha256(TStream& stream, TSha256& digest, int64_t& size) {
         size += static_cast<int64_t>(got);
     }
     unsigned int length = 0;
-    return EVP_DigestFinal_ex(context.get(), digest.data(), &length) == 1 && length == digest.size();
+    return EVP_DigestFinal_ex(context.get(), digest.data(), &length) == 1 &&
+           length == digest.size();
 }
 
 }  // namespace oup::host

@@ -39,13 +39,16 @@ struct TCrypt32 {
     TSystemLibrary Library{L"crypt32.dll"};
     decltype(&::CryptMsgOpenToDecode) MsgOpenToDecode =
         Find<decltype(&::CryptMsgOpenToDecode)>(Library, "CryptMsgOpenToDecode");
-    decltype(&::CryptMsgUpdate) MsgUpdate = Find<decltype(&::CryptMsgUpdate)>(Library, "CryptMsgUpdate");
+    decltype(&::CryptMsgUpdate) MsgUpdate =
+        Find<decltype(&::CryptMsgUpdate)>(Library, "CryptMsgUpdate");
     decltype(&::CryptMsgGetParam) MsgGetParam =
         Find<decltype(&::CryptMsgGetParam)>(Library, "CryptMsgGetParam");
     decltype(&::CryptMsgControl) MsgControl =
         Find<decltype(&::CryptMsgControl)>(Library, "CryptMsgControl");
-    decltype(&::CryptMsgClose) MsgClose = Find<decltype(&::CryptMsgClose)>(Library, "CryptMsgClose");
-    decltype(&::CertOpenStore) OpenStore = Find<decltype(&::CertOpenStore)>(Library, "CertOpenStore");
+    decltype(&::CryptMsgClose) MsgClose =
+        Find<decltype(&::CryptMsgClose)>(Library, "CryptMsgClose");
+    decltype(&::CertOpenStore) OpenStore =
+        Find<decltype(&::CertOpenStore)>(Library, "CertOpenStore");
     decltype(&::CertCloseStore) CloseStore =
         Find<decltype(&::CertCloseStore)>(Library, "CertCloseStore");
     decltype(&::CertGetSubjectCertificateFromStore) GetSubjectCertificate =
@@ -53,7 +56,8 @@ struct TCrypt32 {
                                                               "CertGetSubjectCertificateFromStore");
     decltype(&::CertFreeCertificateContext) FreeCertificate =
         Find<decltype(&::CertFreeCertificateContext)>(Library, "CertFreeCertificateContext");
-    decltype(&::CertNameToStrA) NameToStr = Find<decltype(&::CertNameToStrA)>(Library, "CertNameToStrA");
+    decltype(&::CertNameToStrA) NameToStr =
+        Find<decltype(&::CertNameToStrA)>(Library, "CertNameToStrA");
 
     bool Complete() const {
         return MsgOpenToDecode && MsgUpdate && MsgGetParam && MsgControl && MsgClose && OpenStore &&
@@ -65,13 +69,6 @@ std::string ErrorCode(const char* call) {
     char text[64];
     std::snprintf(text, sizeof text, "%s failed with 0x%08lX", call, ::GetLastError());
     return text;
-}
-
-TSignedData Fail(TSignedDataStatus status, std::string detail) {
-    TSignedData out;
-    out.Status = status;
-    out.Detail = std::move(detail);
-    return out;
 }
 
 // A parameter of the message, of whatever size it comes in; false when the
@@ -100,34 +97,42 @@ std::string SubjectText(const TCrypt32& c, CERT_NAME_BLOB* name) {
 
 TSignedData DecodeSignedData(const std::vector<uint8_t>& der, bool verify) {
     const TCrypt32 c;
-    if (!c.Complete()) return Fail(TSignedDataStatus::Unsupported, "crypt32.dll cannot be loaded");
-    if (der.empty() || der.size() > MAXDWORD) return Fail(TSignedDataStatus::Malformed, "empty");
+    if (!c.Complete())
+        return TSignedData::Failure(TSignedDataStatus::Unsupported, "crypt32.dll cannot be loaded");
+    if (der.empty() || der.size() > MAXDWORD)
+        return TSignedData::Failure(TSignedDataStatus::Malformed, "empty");
 
     const HCRYPTMSG message = c.MsgOpenToDecode(kEncoding, 0, 0, 0, nullptr, nullptr);
-    if (!message) return Fail(TSignedDataStatus::Unsupported, ErrorCode("CryptMsgOpenToDecode"));
+    if (!message)
+        return TSignedData::Failure(TSignedDataStatus::Unsupported,
+                                    ErrorCode("CryptMsgOpenToDecode"));
     const TCleanup closeMessage([&] { c.MsgClose(message); });
     if (!c.MsgUpdate(message, der.data(), static_cast<DWORD>(der.size()), TRUE))
-        return Fail(TSignedDataStatus::Malformed, ErrorCode("CryptMsgUpdate"));
+        return TSignedData::Failure(TSignedDataStatus::Malformed, ErrorCode("CryptMsgUpdate"));
 
     DWORD value = 0, size = sizeof value;
     if (!c.MsgGetParam(message, CMSG_TYPE_PARAM, 0, &value, &size) || value != CMSG_SIGNED)
-        return Fail(TSignedDataStatus::Malformed, "not SignedData");
+        return TSignedData::Failure(TSignedDataStatus::Malformed, "not SignedData");
     size = sizeof value;
     if (!c.MsgGetParam(message, CMSG_SIGNER_COUNT_PARAM, 0, &value, &size) || value != 1)
-        return Fail(TSignedDataStatus::Malformed, std::to_string(value) + " signers, not one");
+        return TSignedData::Failure(TSignedDataStatus::Malformed,
+                                    std::to_string(value) + " signers, not one");
 
     // The signer's certificate among those the message carries, by the
     // issuer and serial number its signer information names.
     std::vector<BYTE> signerInfo;
     if (!MessageParam(c, message, CMSG_SIGNER_CERT_INFO_PARAM, signerInfo) || signerInfo.empty())
-        return Fail(TSignedDataStatus::Malformed, ErrorCode("CMSG_SIGNER_CERT_INFO_PARAM"));
+        return TSignedData::Failure(TSignedDataStatus::Malformed,
+                                    ErrorCode("CMSG_SIGNER_CERT_INFO_PARAM"));
     const HCERTSTORE store =
         c.OpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0, static_cast<const void*>(message));
-    if (!store) return Fail(TSignedDataStatus::Malformed, ErrorCode("CertOpenStore"));
+    if (!store)
+        return TSignedData::Failure(TSignedDataStatus::Malformed, ErrorCode("CertOpenStore"));
     const TCleanup closeStore([&] { c.CloseStore(store, 0); });
-    const PCCERT_CONTEXT cert = c.GetSubjectCertificate(
-        store, kEncoding, reinterpret_cast<PCERT_INFO>(signerInfo.data()));
-    if (!cert) return Fail(TSignedDataStatus::Malformed, "no certificate of the signer");
+    const PCCERT_CONTEXT cert =
+        c.GetSubjectCertificate(store, kEncoding, reinterpret_cast<PCERT_INFO>(signerInfo.data()));
+    if (!cert)
+        return TSignedData::Failure(TSignedDataStatus::Malformed, "no certificate of the signer");
     const TCleanup freeCert([&] { c.FreeCertificate(cert); });
 
     TSignedData out;
@@ -144,7 +149,7 @@ TSignedData DecodeSignedData(const std::vector<uint8_t>& der, bool verify) {
         if (!haveContent || !MessageParam(c, message, CMSG_INNER_CONTENT_TYPE_PARAM, type) ||
             type.empty() || type.back() != 0 ||
             std::strcmp(reinterpret_cast<const char*>(type.data()), szOID_RSA_data) != 0)
-            return Fail(TSignedDataStatus::Malformed, "no data inside");
+            return TSignedData::Failure(TSignedDataStatus::Malformed, "no data inside");
         // With signed attributes the signature covers a digest of the
         // content, and Wine's crypt32 never compares that digest with the
         // content: only a signature over the content itself is taken.
@@ -152,14 +157,15 @@ TSignedData DecodeSignedData(const std::vector<uint8_t>& der, bool verify) {
         if (MessageParam(c, message, CMSG_SIGNER_AUTH_ATTR_PARAM, attributes) &&
             attributes.size() >= sizeof(CRYPT_ATTRIBUTES) &&
             reinterpret_cast<const CRYPT_ATTRIBUTES*>(attributes.data())->cAttr > 0)
-            return Fail(TSignedDataStatus::Unsupported, "signed attributes");
+            return TSignedData::Failure(TSignedDataStatus::Unsupported, "signed attributes");
         CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA para{};
         para.cbSize = sizeof para;
         para.dwSignerIndex = 0;
         para.dwSignerType = CMSG_VERIFY_SIGNER_CERT;
         para.pvSigner = const_cast<CERT_CONTEXT*>(cert);
         if (!c.MsgControl(message, 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &para))
-            return Fail(TSignedDataStatus::BadSignature, ErrorCode("CryptMsgControl"));
+            return TSignedData::Failure(TSignedDataStatus::BadSignature,
+                                        ErrorCode("CryptMsgControl"));
     }
     out.Status = TSignedDataStatus::Verified;
     return out;
@@ -167,7 +173,8 @@ TSignedData DecodeSignedData(const std::vector<uint8_t>& der, bool verify) {
 
 bool Sha256(TStream& stream, TSha256& digest, int64_t& size) {
     const TSystemLibrary bcrypt(L"bcrypt.dll");
-    const auto open = Find<decltype(&::BCryptOpenAlgorithmProvider)>(bcrypt, "BCryptOpenAlgorithmProvider");
+    const auto open =
+        Find<decltype(&::BCryptOpenAlgorithmProvider)>(bcrypt, "BCryptOpenAlgorithmProvider");
     const auto closeProvider =
         Find<decltype(&::BCryptCloseAlgorithmProvider)>(bcrypt, "BCryptCloseAlgorithmProvider");
     const auto create = Find<decltype(&::BCryptCreateHash)>(bcrypt, "BCryptCreateHash");
@@ -187,7 +194,8 @@ bool Sha256(TStream& stream, TSha256& digest, int64_t& size) {
     std::vector<uint8_t> buffer(1 << 16);
     size = 0;
     while (const size_t got = stream.Read(buffer.data(), buffer.size())) {
-        if (!BCRYPT_SUCCESS(hashData(hash, buffer.data(), static_cast<ULONG>(got), 0))) return false;
+        if (!BCRYPT_SUCCESS(hashData(hash, buffer.data(), static_cast<ULONG>(got), 0)))
+            return false;
         size += static_cast<int64_t>(got);
     }
     return BCRYPT_SUCCESS(finish(hash, digest.data(), static_cast<ULONG>(digest.size()), 0));
